@@ -1,0 +1,481 @@
+// velmora::fits - a small reader of FITS headers.
+//
+// A FITS file is a sequence of 2880-byte blocks. Each header-and-data unit
+// (HDU) starts at a block boundary with a header of 80-character cards, 36 to
+// a block, closed by an END card; its data follows in whole blocks. This
+// library splits a file into its HDUs, parses every card into a typed
+// keyword record, checks the mandatory keywords of primary, IMAGE and
+// BINTABLE HDUs in the order the FITS standard prescribes, and keeps each
+// HDU's data.
+//
+// Structural faults in a file are reported as std::logic_error with fixed
+// texts ("Unexpected keyword", "Bad THEAP value in BINTABLE", ...). A file
+// that cannot be opened, or that ends inside a header or inside data, is
+// reported as a std::ios_base::failure (see velmora::read_error).
+#ifndef VELMORA_FITS_H
+#define VELMORA_FITS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <ios>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Preconditions
+// ---------------------------------------------------------------------------
+
+// Checks a caller contract in every build type; on failure reports the
+// expression, source file and line on standard error and aborts.
+#define VELMORA_ASSERT(expr) \
+    ((expr) ? static_cast<void>(0) : ::velmora::assertion_failed(#expr, __FILE__, __LINE__))
+
+namespace velmora {
+
+// Reports a failed precondition and aborts the process.
+[[noreturn]] void assertion_failed(const char* expr, const char* file, int line);
+
+// ---------------------------------------------------------------------------
+// Constants and enumerations
+// ---------------------------------------------------------------------------
+
+// Size of one FITS block in bytes.
+constexpr std::uint32_t block_size = 2880;
+// Size of one header card in bytes.
+constexpr std::uint32_t card_size = 80;
+
+// Record type of a parsed header card.
+enum : std::int32_t {
+    KWRT_NONE = 0,      // not classified (fresh record, or while parsing)
+    KWRT_VALUE = 1,     // a keyword with the value indicator "= "
+    KWRT_END = 2,       // the END card
+    KWRT_COMMENT = 3,   // a COMMENT card
+    KWRT_HISTORY = 4,   // a HISTORY card
+    KWRT_BLANK = 5,     // a card with a blank keyword name
+    KWRT_CONTINUE = 6   // a CONTINUE card (a string continuation)
+};
+
+// Data type of a keyword value or of a data element.
+enum : std::int32_t {
+    DT_UNKNOWN = 0,         // no value
+    DT_BOOL = 1,            // logical
+    DT_BYTE = 2,            // unsigned byte element
+    DT_INT16 = 3,           // 16-bit integer element
+    DT_INT = 4,             // 32-bit integer value or element
+    DT_INT64 = 5,           // 64-bit integer element
+    DT_FLOAT = 6,           // single-precision element
+    DT_DOUBLE = 7,          // double value or element
+    DT_STRING = 8,          // character string value
+    DT_COMPLEX_INT = 9,     // complex value with integer parts
+    DT_COMPLEX_DOUBLE = 10  // complex value with floating parts
+};
+
+// Number of DT_* codes.
+constexpr std::int32_t data_type_count = 11;
+// Printed name of each DT_* code ("unknown", "logical", "int32", ...).
+extern const char* const data_type_name[data_type_count];
+// Element size in bytes of each DT_* code.
+extern const std::uint32_t data_type_size[data_type_count];
+
+// Kind of an HDU.
+enum : std::int32_t {
+    HT_PRIMARY = 0,   // the primary HDU
+    HT_IMAGE = 1,     // an IMAGE extension
+    HT_BINTABLE = 3   // a BINTABLE extension (2 is unassigned)
+};
+
+// Column type of a BINTABLE column, one per TFORM type letter.
+enum : std::int32_t {
+    CT_NONE = 0,            // not set (a fresh column)
+    CT_LOGICAL = 1,         // L
+    CT_BIT = 2,             // X
+    CT_BYTE = 3,            // B
+    CT_INT16 = 4,           // I
+    CT_INT32 = 5,           // J
+    CT_INT64 = 6,           // K
+    CT_CHAR = 7,            // A
+    CT_FLOAT = 8,           // E
+    CT_DOUBLE = 9,          // D
+    CT_COMPLEX_FLOAT = 10,  // C
+    CT_COMPLEX_DOUBLE = 11, // M
+    CT_DESC32 = 12,         // P: array descriptor with 32-bit fields
+    CT_DESC64 = 13          // Q: array descriptor with 64-bit fields
+};
+
+// Number of CT_* codes.
+constexpr std::int32_t column_type_count = 14;
+// Bytes per element of each CT_* code (0 for CT_NONE, CT_BIT and the descriptors).
+extern const std::int32_t column_type_width[column_type_count];
+
+// How a fits_file treats the data of its HDUs.
+enum read_mode : std::int32_t {
+    RM_LOAD_DATA = 0,    // read every data array and heap into memory
+    RM_HEADERS_ONLY = 1  // pass over the data, checking only that the file holds it
+};
+
+class fits_file;
+class hdu_entry;
+class hdu_bintable;
+
+// ---------------------------------------------------------------------------
+// Errors
+// ---------------------------------------------------------------------------
+
+// A stream failure with a plain text: the file cannot be opened or read, or
+// it ends inside a header or inside data.
+class read_error : public std::ios_base::failure {
+public:
+    // Creates the failure with the given text.
+    explicit read_error(const std::string& text);
+    // The text given at construction, without decoration.
+    const char* what() const noexcept override;
+
+private:
+    std::string text_;
+};
+
+// ---------------------------------------------------------------------------
+// Keyword records
+// ---------------------------------------------------------------------------
+
+// One parsed 80-character header card.
+class keyword_record {
+public:
+    // A record in the unclassified state.
+    keyword_record() = default;
+    // Parses `card` for `entry` (see parse).
+    keyword_record(const hdu_entry& entry, const std::string& card);
+
+    // Fills this fresh record from one 80-character card; throws
+    // std::logic_error on a malformed card.
+    void parse(const hdu_entry& entry, const std::string& card);
+
+    // Record type (KWRT_*).
+    std::int32_t get_type() const { return type_; }
+    // True when the keyword has no value.
+    bool is_null() const;
+    // Data type of the value (DT_*).
+    std::int32_t get_dt() const;
+    // Keyword name.
+    const std::string& get_name() const;
+    // Logical value.
+    bool get_bool() const;
+    // Integer value.
+    std::int32_t get_int() const;
+    // Floating value.
+    double get_double() const;
+    // String value (also of a CONTINUE card).
+    const std::string& get_string() const;
+    // Complex value with integer parts (real, imaginary).
+    const std::pair<std::int32_t, std::int32_t>& get_complex_int() const;
+    // Complex value with floating parts (real, imaginary).
+    const std::pair<double, double>& get_complex_double() const;
+
+    std::int32_t type_ = KWRT_NONE;         // record type (KWRT_*)
+    std::int32_t dt_ = DT_UNKNOWN;          // data type of the value (DT_*)
+    std::string name_;                      // columns 1-8 up to the first blank
+    std::string comment_;                   // comment text
+    bool is_null_ = true;                   // true when there is no value
+    bool bool_value_ = false;               // value for DT_BOOL
+    std::int32_t int_value_ = 0;            // value for DT_INT
+    double double_value_ = 0.0;             // value for DT_DOUBLE
+    std::string string_value_;              // value for DT_STRING
+    std::pair<std::int32_t, std::int32_t> complex_int_value_{0, 0};  // value for DT_COMPLEX_INT
+    std::pair<double, double> complex_double_value_{0.0, 0.0};       // value for DT_COMPLEX_DOUBLE
+    const hdu_entry* owner_ = nullptr;      // the entry the card was parsed for (not owned)
+    std::int32_t index_ = 0;                // records of that entry when the card was parsed
+
+private:
+    void parse_value(const std::string& card);
+    std::size_t parse_string(const std::string& card, std::size_t pos);
+    std::size_t parse_complex(const std::string& card, std::size_t pos);
+    void parse_comment(const std::string& card, std::size_t pos);
+};
+
+// Reads one number of `card` from `pos`, moving `pos` past it. Returns
+// DT_INT (value in `int_value`, saturated to 32 bits) or DT_DOUBLE (value in
+// `double_value`); D and d are exponent letters like E and e. Never throws.
+std::int32_t parse_number(const std::string& card, std::size_t& pos,
+                          std::int32_t& int_value, double& double_value);
+
+// ---------------------------------------------------------------------------
+// HDU objects
+// ---------------------------------------------------------------------------
+
+// The kind-specific part of an HDU: its header rules and its data.
+class hdu_data {
+public:
+    virtual ~hdu_data();
+    // Checks and collects the header after `first_card`, then reads the data,
+    // leaving `file` at the start of the next HDU.
+    virtual void read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) = 0;
+    // 0 for a primary HDU, 1 for a BINTABLE, 2 for an IMAGE extension.
+    virtual std::int32_t kind_code() const = 0;
+};
+
+// What primary and IMAGE HDUs share: an N-dimensional data array.
+class hdu_simple_parent : public hdu_data {
+public:
+    ~hdu_simple_parent() override;
+    // The common reader of primary and IMAGE headers and their data.
+    void read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) override;
+    // Checks the first card and appends its record.
+    virtual void check_first_card(hdu_entry& entry, const std::string& first_card) = 0;
+    // Reads and checks the kind-specific cards after the axis lengths.
+    virtual void read_extra_keywords(fits_file& file, hdu_entry& entry) = 0;
+
+    // Element data type of the array (DT_*), from BITPIX.
+    std::int32_t get_data_type() const { return data_type_; }
+    // Axis lengths NAXIS1 ... NAXISn, as written.
+    const std::vector<std::int32_t>& get_dims() const { return dims_; }
+    // Start of the loaded data array, or null when none was loaded.
+    const char* get_data() const { return data_.empty() ? nullptr : data_.data(); }
+    // Size of the data array in bytes (random groups included); saturates at
+    // the largest 64-bit value when the header's size does not fit.
+    std::uint64_t data_size() const;
+
+    std::int32_t data_type_ = DT_UNKNOWN;   // element type (DT_*), from BITPIX
+    std::vector<std::int32_t> dims_;        // axis lengths NAXIS1 ... NAXISn
+    std::vector<char> data_;                // the data array as stored in the file
+    bool groups_ = false;                   // primary in random-groups form
+    std::int32_t group_pcount_ = 0;         // parameters per group (PCOUNT)
+    std::int32_t group_gcount_ = 1;         // number of groups (GCOUNT)
+
+private:
+    void read_groups_keywords(const hdu_entry& entry);
+};
+
+// The primary HDU.
+class hdu_primary : public hdu_simple_parent {
+public:
+    std::int32_t kind_code() const override { return 0; }
+    // Requires SIMPLE = T.
+    void check_first_card(hdu_entry& entry, const std::string& first_card) override;
+    // A primary HDU has no further mandatory keywords.
+    void read_extra_keywords(fits_file& file, hdu_entry& entry) override;
+};
+
+// An IMAGE extension.
+class hdu_image : public hdu_simple_parent {
+public:
+    std::int32_t kind_code() const override { return 2; }
+    // Requires XTENSION = 'IMAGE'.
+    void check_first_card(hdu_entry& entry, const std::string& first_card) override;
+    // Requires PCOUNT = 0 and GCOUNT = 1.
+    void read_extra_keywords(fits_file& file, hdu_entry& entry) override;
+};
+
+// Maps BITPIX onto the element data type; throws "Primary HDU: bad BITPIX".
+std::int32_t bitpix_to_dt(std::int32_t bitpix);
+
+// ---------------------------------------------------------------------------
+// Binary tables
+// ---------------------------------------------------------------------------
+
+// The description of one BINTABLE column.
+struct bintable_column {
+    std::int32_t col_index_ = 0;     // 0-based column number
+    std::string ttype_;              // TTYPEn: the column's name
+    std::int32_t ct_ = CT_NONE;      // column type; for P/Q the element type
+    std::int32_t pq_ = 0;            // 0: plain column; 1: P descriptor; 2: Q descriptor
+    std::int32_t repeat_ = 0;        // repeat count of TFORMn
+    std::int32_t max_count_ = 0;     // emax of a P/Q form, else the repeat count
+    std::int32_t width_ = 0;         // bytes the column takes in one row
+    std::int32_t offset_ = 0;        // byte offset of the column within a row
+    std::string tunit_;              // TUNITn
+    double tscal_ = 1.0;             // TSCALn
+    double tzero_ = 0.0;             // TZEROn
+    std::int32_t tnull_ = 0;         // TNULLn
+    std::string tdisp_;              // TDISPn
+    std::vector<std::int32_t> tdim_; // TDIMn dimensions, as written
+};
+
+// Column type of a TFORM letter; throws "Unknown form type in BINTABLE".
+std::int32_t column_type_from_letter(char letter);
+// Fills a fresh column from a TFORMn value.
+void parse_tform(const std::string& tform, bintable_column& column);
+// Appends the dimensions of a TDIMn value to the column.
+void parse_tdim(const std::string& tdim, bintable_column& column);
+
+// A reference to one row of a binary table.
+struct bintable_row {
+    std::int32_t row_ = 0;                  // 0-based row index
+    const hdu_bintable* table_ = nullptr;   // the table holding the row (not owned)
+};
+
+// The rows of a binary table, produced on demand: constant memory whatever NAXIS2.
+class bintable_row_list {
+public:
+    // Walks the rows in order.
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = bintable_row;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const bintable_row*;
+        using reference = bintable_row;
+
+        const_iterator() = default;
+        const_iterator(std::int32_t row, const hdu_bintable* table) : row_(row), table_(table) {}
+        bintable_row operator*() const { return bintable_row{row_, table_}; }
+        const_iterator& operator++() { ++row_; return *this; }
+        const_iterator operator++(int) { const_iterator old = *this; ++row_; return old; }
+        bool operator==(const const_iterator& other) const { return row_ == other.row_; }
+        bool operator!=(const const_iterator& other) const { return row_ != other.row_; }
+
+    private:
+        std::int32_t row_ = 0;
+        const hdu_bintable* table_ = nullptr;
+    };
+
+    // An empty list.
+    bintable_row_list() = default;
+    // The rows 0 ... count - 1 of `table`.
+    bintable_row_list(std::int32_t count, const hdu_bintable* table) : count_(count), table_(table) {}
+
+    // Number of rows.
+    std::size_t size() const { return static_cast<std::size_t>(count_); }
+    // True when the table has no rows.
+    bool empty() const { return count_ == 0; }
+    // The reference to row `i`.
+    bintable_row operator[](std::size_t i) const;
+    // First row.
+    const_iterator begin() const { return const_iterator(0, table_); }
+    // Past the last row.
+    const_iterator end() const { return const_iterator(count_, table_); }
+
+private:
+    std::int32_t count_ = 0;
+    const hdu_bintable* table_ = nullptr;
+};
+
+// A BINTABLE extension: its columns, main table and heap.
+class hdu_bintable : public hdu_data {
+public:
+    ~hdu_bintable() override;
+    // Checks the BINTABLE header, describes the columns, reads table and heap.
+    void read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) override;
+    std::int32_t kind_code() const override { return 1; }
+
+    // Size of the main table in bytes (NAXIS1 x NAXIS2).
+    std::uint64_t table_size() const;
+
+    std::int32_t naxis1_ = 0;                 // bytes per row
+    std::int32_t naxis2_ = 0;                 // number of rows
+    std::int32_t pcount_ = 0;                 // bytes after the main table (gap and heap)
+    std::vector<bintable_column> columns_;    // one description per column
+    bintable_row_list rows_;                  // one reference per row
+    std::vector<char> data_;                  // the main table
+    std::vector<char> heap_;                  // the heap
+
+private:
+    void read_columns(const hdu_entry& entry, std::int32_t tfields);
+    void read_heap(fits_file& file, const hdu_entry& entry);
+};
+
+// ---------------------------------------------------------------------------
+// HDU entries
+// ---------------------------------------------------------------------------
+
+// One header-and-data unit: its records in card order, an index of the
+// valued keywords by name (the first of a name wins), and its HDU object.
+class hdu_entry {
+public:
+    // Position of a record in krs_.
+    using position = std::vector<keyword_record>::const_iterator;
+
+    // An empty entry of kind `hdu_type` (HT_*) with a fresh HDU object.
+    explicit hdu_entry(std::int32_t hdu_type);
+
+    // The HDU object, shared with this entry.
+    std::shared_ptr<hdu_data> get_hdu() const { return hdu_; }
+    // Kind of the HDU (HT_*).
+    std::int32_t get_hdu_type() const { return hdu_type_; }
+    // Indexes a valued record by name and appends it.
+    void add_record(const keyword_record& kr);
+    // Appends a record, moving it into place.
+    void add_record(keyword_record&& kr);
+    // Position of the valued keyword `name`, or krs_.end() when absent.
+    position find_record(const std::string& name) const;
+
+    std::vector<keyword_record> krs_;           // every record in card order
+    std::int32_t hdu_type_;                     // kind of the HDU (HT_*)
+    std::shared_ptr<hdu_data> hdu_;             // the HDU object
+    std::map<std::string, std::int32_t> krs_map_;  // valued keyword name -> position in krs_
+
+private:
+    void index_record(const keyword_record& kr);
+};
+
+// Parses `card` into `kr` and requires the valued keyword `name` with a value
+// of type `dt`; does not append the record.
+void expect_keyword(const hdu_entry& entry, const std::string& card, const std::string& name,
+                    std::int32_t dt, keyword_record& kr);
+
+// Position of the valued keyword `name` of type `dt`, or krs_.end() when it
+// is absent and not `required`.
+hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name, std::int32_t dt,
+                                 bool required);
+
+// ---------------------------------------------------------------------------
+// The file reader
+// ---------------------------------------------------------------------------
+
+// An opened FITS file: reads every HDU at construction.
+class fits_file {
+public:
+    // Opens `path`, reads every HDU and closes the file.
+    explicit fits_file(const std::string& path, read_mode mode = RM_LOAD_DATA);
+    fits_file(const fits_file&) = delete;
+    fits_file& operator=(const fits_file&) = delete;
+
+    // Replaces `card` with the next 80 bytes of the current header.
+    void read_card(std::string& card);
+    // Copies the next `n` data bytes to `dest`.
+    void read_bytes(char* dest, std::uint64_t n);
+    // Passes over the next `n` data bytes and loads the block where the skip
+    // ends (the file must hold that block whole).
+    void skip_bytes(std::uint64_t n);
+    // Passes over the next `n` data bytes as read_bytes would read them.
+    void pass_bytes(std::uint64_t n);
+    // Drops the rest of the current block.
+    void end_block();
+
+    // Reads `n` data bytes into `buffer` (headers-only mode: passes over them
+    // instead, leaving `buffer` empty); fails before allocating when the file
+    // does not hold them.
+    void load_data(std::vector<char>& buffer, std::uint64_t n);
+    // True when the file holds `n` more data bytes, block-rounded.
+    bool holds_data(std::uint64_t n) const;
+    // The first `count` bytes of the block `ahead` data bytes beyond the
+    // current position, rounded up to a block; empty when the file ends first.
+    std::string peek_block_start(std::uint64_t ahead, std::size_t count);
+    // How data is treated.
+    read_mode mode() const { return mode_; }
+
+    std::vector<hdu_entry> hdus_;   // the HDUs in file order
+    std::ifstream ifs_;             // the open file
+    char block_[block_size];        // the most recently loaded block
+    std::uint32_t block_pos_;       // next unread byte of block_; block_size when used up
+
+private:
+    void open(const std::string& path);
+    bool at_end() const;
+    std::int32_t hdu_kind(const std::string& first_card) const;
+    void load_block(const char* failure);
+    void read_stream(char* dest, std::uint64_t n, const char* failure);
+    void require_data(std::uint64_t n) const;
+
+    read_mode mode_;                // data loaded or passed over
+    std::uint64_t file_size_ = 0;   // length of the file in bytes
+    std::uint64_t file_pos_ = 0;    // bytes taken from the stream so far
+};
+
+}  // namespace velmora
+
+#endif  // VELMORA_FITS_H

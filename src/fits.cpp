@@ -1,0 +1,926 @@
+// velmora::fits - implementation. Sections follow the public header.
+#include "fits.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <stdexcept>
+#include <system_error>
+
+namespace velmora {
+
+// ---------------------------------------------------------------------------
+// Preconditions
+// ---------------------------------------------------------------------------
+
+void assertion_failed(const char* expr, const char* file, int line) {
+    std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", expr, file, line);
+    std::fflush(stderr);
+    std::abort();
+}
+
+// ---------------------------------------------------------------------------
+// Constants and enumerations
+// ---------------------------------------------------------------------------
+
+const char* const data_type_name[data_type_count] = {
+    "unknown", "logical", "byte",   "int16",       "int32",         "int64",
+    "float",   "double",  "string", "complex int", "complex double"};
+
+const std::uint32_t data_type_size[data_type_count] = {0, 1, 1, 2, 4, 8, 4, 8, 1, 8, 16};
+
+const std::int32_t column_type_width[column_type_count] = {0, 1, 0, 1, 2, 4, 8, 1, 4, 8, 8, 16, 0, 0};
+
+namespace {
+
+// Multiplies two sizes, sticking at the largest value instead of wrapping.
+std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
+    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a)
+        return std::numeric_limits<std::uint64_t>::max();
+    return a * b;
+}
+
+// Adds two sizes, sticking at the largest value instead of wrapping.
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    if (b > std::numeric_limits<std::uint64_t>::max() - a)
+        return std::numeric_limits<std::uint64_t>::max();
+    return a + b;
+}
+
+// Rounds a byte count up to whole blocks (saturating).
+std::uint64_t round_up_to_block(std::uint64_t n) {
+    std::uint64_t blocks = n / block_size + (n % block_size != 0 ? 1 : 0);
+    return saturating_mul(blocks, block_size);
+}
+
+// Reading failures, in the words the tool prints.
+const char* const ends_in_header = "file ends inside a header";
+const char* const ends_in_data = "file ends inside the data";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Errors
+// ---------------------------------------------------------------------------
+
+read_error::read_error(const std::string& text) : std::ios_base::failure(text), text_(text) {}
+
+const char* read_error::what() const noexcept { return text_.c_str(); }
+
+// ---------------------------------------------------------------------------
+// Card parser
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t name_field = 8;     // columns 1-8
+constexpr std::size_t value_column = 10;  // column 11, 0-based
+
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The character at `pos`, or NUL past the end of the card.
+char at(const std::string& card, std::size_t pos) { return pos < card.size() ? card[pos] : '\0'; }
+
+// First position at or after `pos` that holds no blank, or npos.
+std::size_t skip_blanks(const std::string& card, std::size_t pos) {
+    return card.find_first_not_of(' ', pos);
+}
+
+// Removes trailing blanks in place.
+void trim_right(std::string& text) {
+    std::size_t last = text.find_last_not_of(' ');
+    text.erase(last == std::string::npos ? 0 : last + 1);
+}
+
+// Reads an optionally signed decimal integer, saturated to 32 bits. Returns
+// false, leaving `pos`, when no digit follows the white space and sign.
+bool read_decimal(const std::string& text, std::size_t& pos, std::int32_t& value) {
+    std::size_t i = pos;
+    while (is_space(at(text, i))) ++i;
+    bool negative = false;
+    if (at(text, i) == '+' || at(text, i) == '-') negative = text[i++] == '-';
+    if (!is_digit(at(text, i))) return false;
+    const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
+    std::int64_t magnitude = 0;
+    for (; is_digit(at(text, i)); ++i)
+        magnitude = std::min<std::int64_t>(magnitude * 10 + (text[i] - '0'), limit);
+    value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    pos = i;
+    return true;
+}
+
+// Reads a floating number from `pos`: sign, mantissa with at least one digit,
+// and an exponent introduced by E, e, D or d. Returns false, leaving `pos`,
+// when there is no mantissa digit.
+bool read_floating(const std::string& text, std::size_t& pos, double& value) {
+    std::string number;
+    std::size_t i = pos;
+    while (is_space(at(text, i))) ++i;
+    if (at(text, i) == '+' || at(text, i) == '-') number += text[i++];
+    bool digits = false;
+    for (; is_digit(at(text, i)); ++i, digits = true) number += text[i];
+    if (at(text, i) == '.') {
+        number += text[i++];
+        for (; is_digit(at(text, i)); ++i, digits = true) number += text[i];
+    }
+    if (!digits) return false;
+    char e = at(text, i);
+    if (e == 'E' || e == 'e' || e == 'D' || e == 'd') {
+        std::size_t j = i + 1;
+        std::string exponent = "e";
+        if (at(text, j) == '+' || at(text, j) == '-') exponent += text[j++];
+        if (is_digit(at(text, j))) {
+            for (; is_digit(at(text, j)); ++j) exponent += text[j];
+            number += exponent;
+            i = j;
+        }
+    }
+    // The text is a plain decimal number by now; strtod rounds to nearest and
+    // gives an infinity of the right sign beyond the double range.
+    value = std::strtod(number.c_str(), nullptr);
+    pos = i;
+    return true;
+}
+
+[[noreturn]] void fail(const char* message) { throw std::logic_error(message); }
+
+// The character at `pos` of a column keyword value; a value that ends first
+// is the standard out-of-range error.
+char char_at(const std::string& text, std::size_t pos) {
+    if (pos >= text.size()) throw std::out_of_range("invalid string position");
+    return text[pos];
+}
+
+}  // namespace
+
+std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int32_t& int_value,
+                          double& double_value) {
+    std::size_t end = pos;
+    std::int32_t integer = 0;
+    read_decimal(card, end, integer);
+    char next = at(card, end);
+    if (next == '.' || next == 'E' || next == 'D') {
+        double floating = 0.0;
+        if (!read_floating(card, pos, floating)) floating = 0.0;
+        double_value = floating;
+        return DT_DOUBLE;
+    }
+    int_value = integer;
+    pos = end;
+    return DT_INT;
+}
+
+keyword_record::keyword_record(const hdu_entry& entry, const std::string& card) { parse(entry, card); }
+
+void keyword_record::parse(const hdu_entry& entry, const std::string& card80) {
+    owner_ = &entry;
+    index_ = static_cast<std::int32_t>(entry.krs_.size());
+
+    // Columns past 80 are never looked at; a short card reads as blank-filled.
+    std::string padded;
+    const std::string* cardp = &card80;
+    if (card80.size() != card_size) {
+        padded = card80.substr(0, card_size);
+        padded.resize(card_size, ' ');
+        cardp = &padded;
+    }
+    const std::string& card = *cardp;
+
+    std::size_t name_end = card.find(' ');
+    name_.assign(card, 0, std::min(name_end, name_field));
+
+    type_ = KWRT_NONE;
+    is_null_ = true;
+    if (name_ == "END")
+        type_ = KWRT_END;
+    else if (name_ == "COMMENT")
+        type_ = KWRT_COMMENT;
+    else if (name_ == "HISTORY")
+        type_ = KWRT_HISTORY;
+    else if (name_ == "CONTINUE")
+        type_ = KWRT_CONTINUE;
+    else if (name_.empty())
+        type_ = KWRT_BLANK;
+
+    if (type_ != KWRT_NONE && type_ != KWRT_CONTINUE) {
+        parse_comment(card, name_field);
+        return;
+    }
+
+    bool indicator = card[8] == '=' && card[9] == ' ';
+    bool continue_blank = type_ == KWRT_CONTINUE && card[8] == ' ' && card[9] == ' ';
+    if (!indicator && !continue_blank) fail("Bad keyword format");
+    dt_ = DT_UNKNOWN;
+    if (type_ != KWRT_CONTINUE) type_ = KWRT_VALUE;
+    parse_value(card);
+}
+
+// Reads the value from column 11 on, then what follows it.
+void keyword_record::parse_value(const std::string& card) {
+    std::size_t start = skip_blanks(card, value_column);
+    if (start == std::string::npos) return;
+
+    std::size_t end;
+    char first = card[start];
+    if (first == '\'') {
+        end = parse_string(card, start);
+    } else if (first == 'T' || first == 'F') {
+        bool_value_ = first == 'T';
+        dt_ = DT_BOOL;
+        is_null_ = false;
+        end = start + 1;
+    } else if (first == '+' || first == '-' || is_digit(first)) {
+        end = start;
+        dt_ = parse_number(card, end, int_value_, double_value_);
+        is_null_ = false;
+    } else if (first == '(') {
+        end = parse_complex(card, start);
+    } else if (first == '/') {
+        parse_comment(card, start + 1);
+        return;
+    } else {
+        return;  // not a value this parser takes up: a keyword without value
+    }
+
+    std::size_t next = skip_blanks(card, end);
+    if (next == std::string::npos) return;
+    if (card[next] != '/') fail("Garbage chars after value");
+    parse_comment(card, next + 1);
+}
+
+// Reads a quoted string whose opening quote is at `quote`; returns the
+// position after the closing quote.
+std::size_t keyword_record::parse_string(const std::string& card, std::size_t quote) {
+    std::size_t content = quote + 1;
+    for (;;) {
+        std::size_t close = card.find('\'', content);
+        if (close == std::string::npos) fail("EOL in string");
+        string_value_.append(card, content, close - content);
+        if (close + 1 < card_size && card[close + 1] == '\'') {
+            string_value_ += '\'';
+            content = close + 2;
+            continue;
+        }
+        dt_ = DT_STRING;
+        if (!string_value_.empty()) {
+            is_null_ = false;
+            trim_right(string_value_);
+        }
+        return close + 1;
+    }
+}
+
+// Reads "(real, imaginary)" whose parenthesis is at `paren`; returns the
+// position after the closing parenthesis.
+std::size_t keyword_record::parse_complex(const std::string& card, std::size_t paren) {
+    std::size_t pos = paren + 1;
+    std::int32_t re_int = 0, im_int = 0;
+    double re_double = 0.0, im_double = 0.0;
+    std::int32_t re_dt = parse_number(card, pos, re_int, re_double);
+    pos = skip_blanks(card, pos);
+    if (pos == std::string::npos || card[pos] != ',') fail("Bad complex number format");
+    ++pos;
+    std::int32_t im_dt = parse_number(card, pos, im_int, im_double);
+    pos = skip_blanks(card, pos);
+    if (pos == std::string::npos || card[pos] != ')') fail("Bad complex number format");
+
+    if (re_dt == DT_INT && im_dt == DT_INT) {
+        dt_ = DT_COMPLEX_INT;
+        complex_int_value_ = {re_int, im_int};
+    } else {
+        dt_ = DT_COMPLEX_DOUBLE;
+        complex_double_value_ = {re_dt == DT_INT ? static_cast<double>(re_int) : re_double,
+                                 im_dt == DT_INT ? static_cast<double>(im_int) : im_double};
+    }
+    is_null_ = false;
+    return pos + 1;
+}
+
+// Takes the comment from `start` to column 80, without trailing blanks.
+void keyword_record::parse_comment(const std::string& card, std::size_t start) {
+    if (start >= card_size) return;
+    comment_.assign(card, start, card_size - start);
+    trim_right(comment_);
+}
+
+// ---------------------------------------------------------------------------
+// Keyword record accessors
+// ---------------------------------------------------------------------------
+
+bool keyword_record::is_null() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE);
+    return is_null_;
+}
+
+std::int32_t keyword_record::get_dt() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE);
+    return dt_;
+}
+
+const std::string& keyword_record::get_name() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE);
+    return name_;
+}
+
+bool keyword_record::get_bool() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_BOOL);
+    return bool_value_;
+}
+
+std::int32_t keyword_record::get_int() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_INT);
+    return int_value_;
+}
+
+double keyword_record::get_double() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_DOUBLE);
+    return double_value_;
+}
+
+const std::string& keyword_record::get_string() const {
+    VELMORA_ASSERT((type_==KWRT_VALUE||type_==KWRT_CONTINUE) && !is_null_ && dt_==DT_STRING);
+    return string_value_;
+}
+
+const std::pair<std::int32_t, std::int32_t>& keyword_record::get_complex_int() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_COMPLEX_INT);
+    return complex_int_value_;
+}
+
+const std::pair<double, double>& keyword_record::get_complex_double() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_COMPLEX_DOUBLE);
+    return complex_double_value_;
+}
+
+// ---------------------------------------------------------------------------
+// HDU entries and header checks
+// ---------------------------------------------------------------------------
+
+hdu_data::~hdu_data() = default;
+
+hdu_entry::hdu_entry(std::int32_t hdu_type) : hdu_type_(hdu_type) {
+    if (hdu_type == HT_PRIMARY)
+        hdu_ = std::make_shared<hdu_primary>();
+    else if (hdu_type == HT_IMAGE)
+        hdu_ = std::make_shared<hdu_image>();
+    else if (hdu_type == HT_BINTABLE)
+        hdu_ = std::make_shared<hdu_bintable>();
+    else
+        VELMORA_ASSERT(0);
+}
+
+// A valued record enters the name index; an earlier record of the same name keeps its place.
+void hdu_entry::index_record(const keyword_record& kr) {
+    if (kr.type_ == KWRT_VALUE) krs_map_.emplace(kr.name_, static_cast<std::int32_t>(krs_.size()));
+}
+
+void hdu_entry::add_record(const keyword_record& kr) {
+    index_record(kr);
+    krs_.push_back(kr);
+}
+
+void hdu_entry::add_record(keyword_record&& kr) {
+    index_record(kr);
+    krs_.push_back(std::move(kr));
+}
+
+hdu_entry::position hdu_entry::find_record(const std::string& name) const {
+    auto it = krs_map_.find(name);
+    return it == krs_map_.end() ? krs_.end() : krs_.begin() + it->second;
+}
+
+void expect_keyword(const hdu_entry& entry, const std::string& card, const std::string& name,
+                    std::int32_t dt, keyword_record& kr) {
+    kr.parse(entry, card);
+    if (kr.type_ != KWRT_VALUE) fail("Unexpected comment");
+    if (kr.name_ != name) fail("Unexpected keyword");
+    if (kr.dt_ != dt) fail("Unexpected keyword value type");
+}
+
+hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name, std::int32_t dt,
+                                 bool required) {
+    hdu_entry::position pos = entry.find_record(name);
+    if (pos == entry.krs_.end()) {
+        if (required) fail("Not conforming to the standard");
+        return pos;
+    }
+    if (pos->get_dt() != dt) fail("Unexpected keyword value type");
+    return pos;
+}
+
+namespace {
+
+// Reads the next card as the mandatory integer keyword `name`; the caller
+// checks the value and appends the record.
+keyword_record expect_int_card(fits_file& file, const hdu_entry& entry, const std::string& name) {
+    std::string card;
+    file.read_card(card);
+    keyword_record kr;
+    expect_keyword(entry, card, name, DT_INT, kr);
+    return kr;
+}
+
+// Appends every further card up to and including END.
+void read_free_cards(fits_file& file, hdu_entry& entry) {
+    std::string card;
+    for (;;) {
+        file.read_card(card);
+        keyword_record kr(entry, card);
+        bool end = kr.type_ == KWRT_END;
+        entry.add_record(std::move(kr));
+        if (end) return;
+    }
+}
+
+// The integer value of an optional keyword, `absent` when missing; a value
+// of another type is "Unexpected keyword value type".
+std::int32_t optional_int(const hdu_entry& entry, const std::string& name, std::int32_t absent) {
+    hdu_entry::position pos = find_keyword(entry, name, DT_INT, false);
+    return pos == entry.krs_.end() ? absent : pos->get_int();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Primary and IMAGE HDUs
+// ---------------------------------------------------------------------------
+
+std::int32_t bitpix_to_dt(std::int32_t bitpix) {
+    switch (bitpix) {
+        case 8: return DT_BYTE;
+        case 16: return DT_INT16;
+        case 32: return DT_INT;
+        case 64: return DT_INT64;
+        case -32: return DT_FLOAT;
+        case -64: return DT_DOUBLE;
+        default: fail("Primary HDU: bad BITPIX");
+    }
+}
+
+hdu_simple_parent::~hdu_simple_parent() = default;
+
+void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
+    check_first_card(entry, first_card);
+
+    keyword_record bitpix = expect_int_card(file, entry, "BITPIX");
+    data_type_ = bitpix_to_dt(bitpix.get_int());
+    entry.add_record(std::move(bitpix));
+
+    keyword_record naxis = expect_int_card(file, entry, "NAXIS");
+    if (naxis.get_int() < 0) fail("Primary HDU: bad NAXIS");
+    std::int32_t axes = naxis.get_int();
+    entry.add_record(std::move(naxis));
+
+    for (std::int32_t n = 1; n <= axes; ++n) {
+        keyword_record axis = expect_int_card(file, entry, "NAXIS" + std::to_string(n));
+        if (axis.get_int() < 0) fail("Primary HDU: bad dimension");
+        dims_.push_back(axis.get_int());
+        entry.add_record(std::move(axis));
+    }
+
+    read_extra_keywords(file, entry);
+    read_free_cards(file, entry);
+    file.end_block();
+
+    std::uint64_t size = data_size();
+    if (dims_.empty() || size == 0) return;
+    file.load_data(data_, size);
+    file.end_block();
+}
+
+std::uint64_t hdu_simple_parent::data_size() const {
+    if (dims_.empty()) return 0;
+    std::uint64_t elements = 1;
+    if (std::find(dims_.begin(), dims_.end(), 0) != dims_.end()) elements = 0;
+    for (std::int32_t axis : dims_) elements = saturating_mul(elements, static_cast<std::uint64_t>(axis));
+    return saturating_mul(elements, data_type_size[data_type_]);
+}
+
+void hdu_primary::check_first_card(hdu_entry& entry, const std::string& first_card) {
+    keyword_record kr;
+    expect_keyword(entry, first_card, "SIMPLE", DT_BOOL, kr);
+    if (!kr.get_bool()) fail("Not conforming to the standard");
+    entry.add_record(std::move(kr));
+}
+
+void hdu_primary::read_extra_keywords(fits_file&, hdu_entry&) {}
+
+void hdu_image::check_first_card(hdu_entry& entry, const std::string& first_card) {
+    keyword_record kr;
+    expect_keyword(entry, first_card, "XTENSION", DT_STRING, kr);
+    if (kr.is_null() || kr.get_string() != "IMAGE") fail("Not conforming to the standard");
+    entry.add_record(std::move(kr));
+}
+
+void hdu_image::read_extra_keywords(fits_file& file, hdu_entry& entry) {
+    keyword_record pcount = expect_int_card(file, entry, "PCOUNT");
+    if (pcount.get_int() != 0) fail("Not conforming to the standard");
+    entry.add_record(std::move(pcount));
+
+    keyword_record gcount = expect_int_card(file, entry, "GCOUNT");
+    if (gcount.get_int() != 1) fail("Not conforming to the standard");
+    entry.add_record(std::move(gcount));
+}
+
+// ---------------------------------------------------------------------------
+// Column formats
+// ---------------------------------------------------------------------------
+
+std::int32_t column_type_from_letter(char letter) {
+    switch (letter) {
+        case 'L': return CT_LOGICAL;
+        case 'X': return CT_BIT;
+        case 'B': return CT_BYTE;
+        case 'I': return CT_INT16;
+        case 'J': return CT_INT32;
+        case 'K': return CT_INT64;
+        case 'A': return CT_CHAR;
+        case 'E': return CT_FLOAT;
+        case 'D': return CT_DOUBLE;
+        case 'C': return CT_COMPLEX_FLOAT;
+        case 'M': return CT_COMPLEX_DOUBLE;
+        case 'P': return CT_DESC32;
+        case 'Q': return CT_DESC64;
+        default: fail("Unknown form type in BINTABLE");
+    }
+}
+
+namespace {
+
+// A 32-bit product that wraps like the unsigned arithmetic of the format's
+// row widths, computed without signed overflow.
+std::int32_t wrapping_mul(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+
+std::int32_t wrapping_add(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+}  // namespace
+
+void parse_tform(const std::string& tform, bintable_column& column) {
+    std::size_t pos = 0;
+    std::int32_t repeat = 0;
+    if (read_decimal(tform, pos, repeat)) {
+        if (repeat < 0) fail("Negative form repetition in BINTABLE");
+        column.repeat_ = repeat;
+    } else {
+        column.repeat_ = 1;
+    }
+    column.ct_ = column_type_from_letter(char_at(tform, pos));
+
+    if (column.ct_ == CT_BIT) {
+        column.width_ = static_cast<std::int32_t>((static_cast<std::uint32_t>(column.repeat_) + 7) / 8);
+    } else if (column.ct_ == CT_DESC32 || column.ct_ == CT_DESC64) {
+        column.pq_ = column.ct_ == CT_DESC32 ? 1 : 2;
+        if (column.repeat_ > 1) fail("Repetition count >1 for P/Q form in BINTABLE");
+        column.ct_ = column_type_from_letter(char_at(tform, pos + 1));
+        if (column.ct_ == CT_DESC32 || column.ct_ == CT_DESC64)
+            fail("Bad column type for P/Q form in BINTABLE");
+        if (char_at(tform, pos + 2) != '(') fail("Bad P/Q form in BINTABLE");
+        std::size_t emax_pos = pos + 3;
+        std::int32_t emax = 0;
+        read_decimal(tform, emax_pos, emax);
+        column.max_count_ = emax;
+        if (char_at(tform, emax_pos) != ')') fail("Bad P/Q form in BINTABLE");
+        // A descriptor takes two 32-bit (P) or two 64-bit (Q) fields in the row.
+        column.width_ = column.repeat_ * (column.pq_ == 1 ? 8 : 16);
+    } else {
+        column.width_ = wrapping_mul(column_type_width[column.ct_], column.repeat_);
+    }
+    if (column.max_count_ == 0) column.max_count_ = column.repeat_;
+}
+
+void parse_tdim(const std::string& tdim, bintable_column& column) {
+    if (tdim.empty() || tdim[0] != '(') fail("Bad DIM in BINTABLE");
+    std::size_t pos = 1;
+    while (pos < tdim.size()) {
+        std::int32_t dim = 0;
+        read_decimal(tdim, pos, dim);
+        if (dim < 0) fail("Bad DIM in BINTABLE");
+        column.tdim_.push_back(dim);
+        char stop = at(tdim, pos);
+        if (stop == ')') return;
+        if (stop != ',') fail("Bad DIM in BINTABLE");
+        ++pos;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// BINTABLE HDU
+// ---------------------------------------------------------------------------
+
+bintable_row bintable_row_list::operator[](std::size_t i) const {
+    return bintable_row{static_cast<std::int32_t>(i), table_};
+}
+
+hdu_bintable::~hdu_bintable() = default;
+
+std::uint64_t hdu_bintable::table_size() const {
+    return static_cast<std::uint64_t>(naxis1_) * static_cast<std::uint64_t>(naxis2_);
+}
+
+void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
+    keyword_record xtension;
+    expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
+    if (xtension.is_null() || xtension.get_string() != "BINTABLE") fail("Not conforming to the standard");
+    entry.add_record(std::move(xtension));
+
+    struct mandatory {
+        const char* name;
+        bool (*valid)(std::int32_t);
+        const char* message;
+        std::int32_t* kept;
+    };
+    std::int32_t tfields = 0;
+    const mandatory cards[] = {
+        {"BITPIX", [](std::int32_t v) { return v == 8; }, "Not conforming to the standard", nullptr},
+        {"NAXIS", [](std::int32_t v) { return v == 2; }, "Bintable HDU: bad NAXIS", nullptr},
+        {"NAXIS1", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &naxis1_},
+        {"NAXIS2", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &naxis2_},
+        {"PCOUNT", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &pcount_},
+        {"GCOUNT", [](std::int32_t v) { return v == 1; }, "Not conforming to the standard", nullptr},
+        {"TFIELDS", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &tfields},
+    };
+    for (const mandatory& m : cards) {
+        keyword_record kr = expect_int_card(file, entry, m.name);
+        if (!m.valid(kr.get_int())) fail(m.message);
+        if (m.kept) *m.kept = kr.get_int();
+        entry.add_record(std::move(kr));
+    }
+
+    read_free_cards(file, entry);
+    read_columns(entry, tfields);
+
+    file.end_block();
+    file.load_data(data_, table_size());
+    if (pcount_ != 0) read_heap(file, entry);
+    file.end_block();
+    rows_ = bintable_row_list(naxis2_, this);
+}
+
+namespace {
+
+// The string value of an optional column keyword; an empty string ('') counts
+// as the empty string.
+bool column_string(const hdu_entry& entry, const std::string& name, bool required, std::string& value) {
+    hdu_entry::position pos = find_keyword(entry, name, DT_STRING, required);
+    if (pos == entry.krs_.end()) return false;
+    value = pos->is_null() ? std::string() : pos->get_string();
+    return true;
+}
+
+}  // namespace
+
+void hdu_bintable::read_columns(const hdu_entry& entry, std::int32_t tfields) {
+    std::int32_t offset = 0;
+    for (std::int32_t n = 1; n <= tfields; ++n) {
+        bintable_column column;
+        column.col_index_ = n - 1;
+        const std::string number = std::to_string(n);
+
+        // Every keyword is looked up (and type-checked) before any is used.
+        std::string tform, ttype, tunit, tdisp, tdim;
+        column_string(entry, "TFORM" + number, true, tform);
+        bool has_ttype = column_string(entry, "TTYPE" + number, false, ttype);
+        bool has_tunit = column_string(entry, "TUNIT" + number, false, tunit);
+        auto tscal = find_keyword(entry, "TSCAL" + number, DT_DOUBLE, false);
+        auto tzero = find_keyword(entry, "TZERO" + number, DT_DOUBLE, false);
+        auto tnull = find_keyword(entry, "TNULL" + number, DT_INT, false);
+        bool has_tdisp = column_string(entry, "TDISP" + number, false, tdisp);
+        bool has_tdim = column_string(entry, "TDIM" + number, false, tdim);
+
+        parse_tform(tform, column);
+        if (has_ttype) column.ttype_ = ttype;
+        if (has_tunit) column.tunit_ = tunit;
+        if (tscal != entry.krs_.end()) column.tscal_ = tscal->get_double();
+        if (tzero != entry.krs_.end()) column.tzero_ = tzero->get_double();
+        if (tnull != entry.krs_.end()) column.tnull_ = tnull->get_int();
+        if (has_tdisp) column.tdisp_ = tdisp;
+        if (has_tdim) parse_tdim(tdim, column);
+
+        column.offset_ = offset;
+        offset = wrapping_add(offset, column.width_);
+        columns_.push_back(std::move(column));
+    }
+}
+
+// Reads the heap that follows the main table. THEAP is taken, as written by
+// most software before this reader, as the gap between the end of the table
+// and the heap. A file written to the letter of the FITS standard counts
+// THEAP from the start of the table instead, with PCOUNT covering gap and
+// heap; that placement is used when only it fits the file or only it lands
+// the next HDU on an XTENSION card.
+void hdu_bintable::read_heap(fits_file& file, const hdu_entry& entry) {
+    std::int32_t theap = optional_int(entry, "THEAP", 0);
+    if (theap < 0) fail("Bad THEAP value in BINTABLE");
+
+    const std::uint64_t table = table_size();
+    const std::uint64_t gap = static_cast<std::uint64_t>(theap);
+    const std::uint64_t pcount = static_cast<std::uint64_t>(pcount_);
+
+    // Where each placement ends the HDU, counted from the start of the table.
+    bool standard = false;
+    if (table <= gap && gap <= table + pcount &&
+        round_up_to_block(table + gap + pcount) != round_up_to_block(table + pcount)) {
+        standard = !file.holds_data(gap + pcount) || file.peek_block_start(pcount, 10) == "XTENSION= ";
+    }
+
+    if (standard) {
+        file.pass_bytes(gap - table);
+        file.load_data(heap_, table + pcount - gap);
+    } else {
+        file.skip_bytes(gap);
+        file.load_data(heap_, pcount);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// File reader
+// ---------------------------------------------------------------------------
+
+fits_file::fits_file(const std::string& path, read_mode mode) : block_pos_(block_size), mode_(mode) {
+    ifs_.exceptions(std::ios::failbit | std::ios::badbit);
+    open(path);
+    while (!at_end()) {
+        std::string card;
+        read_card(card);
+        std::int32_t kind = hdu_kind(card);
+        hdus_.emplace_back(kind);
+        hdu_entry& entry = hdus_.back();
+        entry.get_hdu()->read_header(*this, entry, card);
+    }
+    ifs_.close();
+}
+
+// Opens the file and measures it, so that data sizes can be checked before
+// anything is allocated.
+void fits_file::open(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (ec) throw read_error("cannot open file: " + ec.message());
+    if (std::filesystem::is_directory(status))
+        throw read_error("cannot read file: " + std::make_error_code(std::errc::is_a_directory).message());
+    if (!std::filesystem::is_regular_file(status)) throw read_error("cannot read file: not a regular file");
+    try {
+        ifs_.open(path, std::ios::binary);
+    } catch (const std::ios_base::failure&) {
+        int err = errno;
+        throw read_error("cannot open file: " + std::generic_category().message(err ? err : EIO));
+    }
+    file_size_ = std::filesystem::file_size(path, ec);
+    if (ec) throw read_error("cannot read file: " + ec.message());
+}
+
+// Only fewer than a block's bytes left ends the file: they are ignored.
+bool fits_file::at_end() const {
+    return block_pos_ >= block_size && file_size_ - std::min(file_pos_, file_size_) < block_size;
+}
+
+std::int32_t fits_file::hdu_kind(const std::string& first_card) const {
+    if (first_card.compare(0, 7, "SIMPLE ") == 0) {
+        if (!hdus_.empty()) fail("Primary HDU not first");
+        return HT_PRIMARY;
+    }
+    if (first_card.compare(0, 10, "XTENSION= ") == 0) {
+        if (hdus_.empty()) fail("Extension without primary HDU");
+        if (first_card.compare(10, 10, "'BINTABLE'") == 0) return HT_BINTABLE;
+        if (first_card.compare(10, 10, "'IMAGE   '") == 0) return HT_IMAGE;
+        fail("Unknown extension");
+    }
+    fail("Unexpected keyword or bad format");
+}
+
+// Reads `n` bytes from the stream; a short read or a read error becomes
+// `failure`, or the system's reason for a read error.
+void fits_file::read_stream(char* dest, std::uint64_t n, const char* failure) {
+    errno = 0;
+    try {
+        ifs_.read(dest, static_cast<std::streamsize>(n));
+    } catch (const std::ios_base::failure&) {
+        if (ifs_.bad() && errno != 0) throw read_error(std::string("cannot read file: ") + std::strerror(errno));
+        throw read_error(failure);
+    }
+    file_pos_ += n;
+}
+
+void fits_file::load_block(const char* failure) {
+    read_stream(block_, block_size, failure);
+    block_pos_ = 0;
+}
+
+void fits_file::read_card(std::string& card) {
+    if (block_pos_ >= block_size) load_block(ends_in_header);
+    card.assign(block_ + block_pos_, card_size);
+    block_pos_ += card_size;
+}
+
+bool fits_file::holds_data(std::uint64_t n) const {
+    std::uint64_t left = block_size - block_pos_;
+    if (n <= left) return true;
+    std::uint64_t remaining = file_size_ - std::min(file_pos_, file_size_);
+    return round_up_to_block(n - left) <= remaining;
+}
+
+void fits_file::require_data(std::uint64_t n) const {
+    if (!holds_data(n)) throw read_error(ends_in_data);
+}
+
+void fits_file::read_bytes(char* dest, std::uint64_t n) {
+    require_data(n);
+    if (block_pos_ < block_size) {
+        std::uint64_t left = block_size - block_pos_;
+        if (n <= left) {
+            std::memcpy(dest, block_ + block_pos_, n);
+            block_pos_ += static_cast<std::uint32_t>(n);
+            return;
+        }
+        std::memcpy(dest, block_ + block_pos_, left);
+        dest += left;
+        n -= left;
+        block_pos_ = block_size;
+    }
+    std::uint64_t whole = n / block_size * block_size;
+    if (whole != 0) read_stream(dest, whole, ends_in_data);
+    std::uint64_t rest = n % block_size;
+    if (rest == 0) return;
+    load_block(ends_in_data);
+    std::memcpy(dest + whole, block_, rest);
+    block_pos_ = static_cast<std::uint32_t>(rest);
+}
+
+void fits_file::skip_bytes(std::uint64_t n) {
+    std::uint64_t left = block_size - block_pos_;
+    if (n <= left) {
+        block_pos_ += static_cast<std::uint32_t>(n);
+        return;
+    }
+    std::uint64_t beyond = n - left;
+    std::uint64_t whole = beyond / block_size * block_size;
+    // The skip ends inside the block after the whole ones, which must be there.
+    if (whole + block_size > file_size_ - std::min(file_pos_, file_size_)) throw read_error(ends_in_data);
+    if (whole != 0) {
+        ifs_.seekg(static_cast<std::streamoff>(whole), std::ios::cur);
+        file_pos_ += whole;
+    }
+    load_block(ends_in_data);
+    block_pos_ = static_cast<std::uint32_t>(beyond % block_size);
+}
+
+void fits_file::end_block() { block_pos_ = block_size; }
+
+void fits_file::load_data(std::vector<char>& buffer, std::uint64_t n) {
+    require_data(n);
+    if (mode_ == RM_HEADERS_ONLY) {
+        pass_bytes(n);
+        return;
+    }
+    buffer.assign(static_cast<std::size_t>(n), 0);
+    read_bytes(buffer.data(), n);
+}
+
+void fits_file::pass_bytes(std::uint64_t n) {
+    require_data(n);
+    std::uint64_t left = block_size - block_pos_;
+    if (n <= left) {
+        block_pos_ += static_cast<std::uint32_t>(n);
+        return;
+    }
+    n -= left;
+    block_pos_ = block_size;
+    std::uint64_t whole = n / block_size * block_size;
+    if (whole != 0) {
+        ifs_.seekg(static_cast<std::streamoff>(whole), std::ios::cur);
+        file_pos_ += whole;
+    }
+    std::uint64_t rest = n % block_size;
+    if (rest == 0) return;
+    load_block(ends_in_data);
+    block_pos_ = static_cast<std::uint32_t>(rest);
+}
+
+std::string fits_file::peek_block_start(std::uint64_t ahead, std::size_t count) {
+    // The current position in the file, then the block boundary at or after
+    // the end of the next `ahead` bytes.
+    const std::uint64_t resume = file_pos_;
+    std::uint64_t here = file_pos_ - (block_size - block_pos_);
+    std::uint64_t target = round_up_to_block(saturating_add(here, ahead));
+    if (target >= file_size_ || file_size_ - target < count) return std::string();
+    std::string bytes(count, '\0');
+    ifs_.seekg(static_cast<std::streamoff>(target));
+    read_stream(&bytes[0], count, ends_in_data);
+    ifs_.seekg(static_cast<std::streamoff>(resume));
+    file_pos_ = resume;
+    return bytes;
+}
+
+}  // namespace velmora
