@@ -457,6 +457,9 @@ public:
     std::string peek_block_start(std::uint64_t ahead, std::size_t count);
     // How data is treated.
     read_mode mode() const { return mode_; }
+    // Opens and measures the file and puts the reader at its start; the
+    // constructor calls it before reading the HDUs.
+    void open(const std::string& path);
 
     std::vector<hdu_entry> hdus_;   // the HDUs in file order
     std::ifstream ifs_;             // the open file
@@ -464,7 +467,6 @@ public:
     std::uint32_t block_pos_;       // next unread byte of block_; block_size when used up
 
 private:
-    void open(const std::string& path);
     bool at_end() const;
     std::int32_t hdu_kind(const std::string& first_card) const;
     void load_block(const char* failure);

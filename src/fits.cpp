@@ -771,6 +771,7 @@ void fits_file::open(const std::string& path) {
     if (std::filesystem::is_directory(status))
         throw read_error("cannot read file: " + std::make_error_code(std::errc::is_a_directory).message());
     if (!std::filesystem::is_regular_file(status)) throw read_error("cannot read file: not a regular file");
+    if (ifs_.is_open()) ifs_.close();
     try {
         ifs_.open(path, std::ios::binary);
     } catch (const std::ios_base::failure&) {
@@ -779,6 +780,8 @@ void fits_file::open(const std::string& path) {
     }
     file_size_ = std::filesystem::file_size(path, ec);
     if (ec) throw read_error("cannot read file: " + ec.message());
+    file_pos_ = 0;
+    block_pos_ = block_size;
 }
 
 // Only fewer than a block's bytes left ends the file: they are ignored.

@@ -1,0 +1,210 @@
+// A small builder of FITS test files: cards, headers padded to blocks, data
+// and padding. Shared by every test suite.
+//
+//   std::string file = fitsb::primary(16, {100, 200}).end().data(40000).bytes()
+//                    + fitsb::bintable(24, 100, 0, {"3D"}).end().data(2400).bytes();
+//   fitsb::temp_file f(file);   // written to disk, removed at scope exit
+#ifndef TESSARY_TESTS_FITS_BUILDER_H
+#define TESSARY_TESTS_FITS_BUILDER_H
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fitsb {
+
+constexpr std::size_t block = 2880;
+constexpr std::size_t card_len = 80;
+
+// Pads `text` with `fill` to a whole number of blocks (nothing added to an empty text).
+inline std::string pad_to_block(std::string text, char fill) {
+    std::size_t rest = text.size() % block;
+    if (rest != 0) text.append(block - rest, fill);
+    return text;
+}
+
+// A card of exactly 80 characters: `text` cut or blank-filled.
+inline std::string raw(const std::string& text) {
+    std::string card = text.substr(0, card_len);
+    card.resize(card_len, ' ');
+    return card;
+}
+
+// A card from its parts: name in columns 1-8, the indicator in 9-10, the value
+// text from column 11 as given, then " / comment" when a comment is given.
+inline std::string card(const std::string& name, const std::string& value,
+                        const std::string& comment = "", const std::string& indicator = "= ") {
+    std::string text = name;
+    text.resize(8, ' ');
+    text += indicator;
+    text += value;
+    if (!comment.empty()) text += " / " + comment;
+    return raw(text);
+}
+
+// Value texts in the fixed format: numbers and logicals right-justified to
+// column 30, strings quoted (quotes doubled) and blank-filled to 8 characters.
+inline std::string fixed(const std::string& value) {
+    return value.size() >= 20 ? value : std::string(20 - value.size(), ' ') + value;
+}
+inline std::string quoted(const std::string& value) {
+    std::string body;
+    for (char c : value) body += c == '\'' ? std::string("''") : std::string(1, c);
+    if (body.size() < 8) body.resize(8, ' ');
+    return "'" + body + "'";
+}
+
+// One HDU under construction: its header cards, then its data.
+class hdu {
+public:
+    // Any card, given whole (cut or blank-filled to 80 characters).
+    hdu& add(const std::string& card_text) { cards_.push_back(raw(card_text)); return *this; }
+    // name = value, the value text written as given from column 11.
+    hdu& value(const std::string& name, const std::string& text, const std::string& comment = "") {
+        return add(card(name, text, comment));
+    }
+    hdu& integer(const std::string& name, long long v, const std::string& comment = "") {
+        return value(name, fixed(std::to_string(v)), comment);
+    }
+    hdu& logical(const std::string& name, bool v) { return value(name, fixed(v ? "T" : "F")); }
+    hdu& real(const std::string& name, const std::string& text) { return value(name, fixed(text)); }
+    hdu& string(const std::string& name, const std::string& v) { return value(name, quoted(v)); }
+    hdu& comment(const std::string& text) { return add("COMMENT " + text); }
+    hdu& history(const std::string& text) { return add("HISTORY " + text); }
+    hdu& end() { return add("END"); }
+
+    // Data bytes after the header; padded with zeros to a whole block.
+    hdu& data(const std::string& bytes) { data_ += bytes; return *this; }
+    // `n` data bytes of `fill`.
+    hdu& data(std::size_t n, char fill = '\x01') { data_.append(n, fill); return *this; }
+    // Leaves the data's last block unpadded (a file cut inside its padding).
+    hdu& unpadded() { pad_data_ = false; return *this; }
+
+    // The header cards in order.
+    const std::vector<std::string>& cards() const { return cards_; }
+    // Header blocks (blank-filled) followed by data blocks (zero-filled).
+    std::string bytes() const {
+        std::string header;
+        for (const std::string& c : cards_) header += c;
+        std::string out = pad_to_block(header, ' ');
+        out += pad_data_ ? pad_to_block(data_, '\0') : data_;
+        return out;
+    }
+
+private:
+    std::vector<std::string> cards_;
+    std::string data_;
+    bool pad_data_ = true;
+};
+
+// Mandatory cards of a primary HDU: SIMPLE, BITPIX, NAXIS, NAXISn.
+inline hdu primary(int bitpix, std::initializer_list<long long> dims) {
+    hdu h;
+    h.logical("SIMPLE", true).integer("BITPIX", bitpix).integer("NAXIS", static_cast<long long>(dims.size()));
+    int n = 1;
+    for (long long d : dims) h.integer("NAXIS" + std::to_string(n++), d);
+    return h;
+}
+
+// Mandatory cards of an IMAGE extension: XTENSION ... NAXISn, PCOUNT, GCOUNT.
+inline hdu image(int bitpix, std::initializer_list<long long> dims) {
+    hdu h;
+    h.string("XTENSION", "IMAGE").integer("BITPIX", bitpix).integer("NAXIS", static_cast<long long>(dims.size()));
+    int n = 1;
+    for (long long d : dims) h.integer("NAXIS" + std::to_string(n++), d);
+    h.integer("PCOUNT", 0).integer("GCOUNT", 1);
+    return h;
+}
+
+// Mandatory cards of a BINTABLE extension and one TFORMn per given form.
+inline hdu bintable(long long naxis1, long long naxis2, long long pcount,
+                    std::initializer_list<std::string> tforms) {
+    hdu h;
+    h.string("XTENSION", "BINTABLE").integer("BITPIX", 8).integer("NAXIS", 2);
+    h.integer("NAXIS1", naxis1).integer("NAXIS2", naxis2).integer("PCOUNT", pcount);
+    h.integer("GCOUNT", 1).integer("TFIELDS", static_cast<long long>(tforms.size()));
+    int n = 1;
+    for (const std::string& f : tforms) h.string("TFORM" + std::to_string(n++), f);
+    return h;
+}
+
+// A file on disk holding `contents`, removed when the object goes.
+class temp_file {
+public:
+    explicit temp_file(const std::string& contents) {
+        char name[] = "/tmp/tessary-test-XXXXXX";
+        int fd = ::mkstemp(name);
+        if (fd < 0) throw std::runtime_error("cannot create a temporary file");
+        ::close(fd);
+        path_ = name;
+        std::ofstream out(path_, std::ios::binary);
+        out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    }
+    ~temp_file() { std::remove(path_.c_str()); }
+    temp_file(const temp_file&) = delete;
+    temp_file& operator=(const temp_file&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Reads a whole file.
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// What a run of a program left behind.
+struct run_result {
+    std::string out;  // standard output
+    std::string err;  // standard error
+    int status = -1;  // exit status, or 128 + signal number
+};
+
+// Runs `program` with `args` (no shell), capturing both output streams.
+inline run_result run(const std::string& program, const std::vector<std::string>& args) {
+    temp_file out(""), err("");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (!std::freopen(out.path().c_str(), "w", stdout) || !std::freopen(err.path().c_str(), "w", stderr))
+            ::_exit(127);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    run_result r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    r.out = slurp(out.path());
+    r.err = slurp(err.path());
+    return r;
+}
+
+#ifdef TESSARY_BINARY
+// Runs the built tessary on one path.
+inline run_result tessary(const std::string& path) { return run(TESSARY_BINARY, {path}); }
+#endif
+
+#ifdef TESSARY_DATA_DIR
+// Path of a shipped sample file.
+inline std::string sample(const std::string& name) { return std::string(TESSARY_DATA_DIR) + "/" + name; }
+#endif
+
+}  // namespace fitsb
+
+#endif  // TESSARY_TESTS_FITS_BUILDER_H
