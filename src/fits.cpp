@@ -489,6 +489,7 @@ void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std
     read_extra_keywords(file, entry);
     read_free_cards(file, entry);
     file.end_block();
+    if (entry.get_hdu_type() == HT_PRIMARY) read_groups_keywords(entry);
 
     std::uint64_t size = data_size();
     if (dims_.empty() || size == 0) return;
@@ -496,11 +497,37 @@ void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std
     file.end_block();
 }
 
+// A primary HDU with GROUPS = T and NAXIS1 = 0 holds random groups: GCOUNT
+// groups, each of PCOUNT parameters followed by an array of NAXIS2 x ... x
+// NAXISn elements.
+void hdu_simple_parent::read_groups_keywords(const hdu_entry& entry) {
+    hdu_entry::position groups = entry.find_record("GROUPS");
+    bool flagged = groups != entry.krs_.end() && groups->dt_ == DT_BOOL && !groups->is_null_ &&
+                   groups->bool_value_;
+    if (!flagged || dims_.empty() || dims_[0] != 0) return;
+
+    std::int32_t pcount = optional_int(entry, "PCOUNT", 0);
+    if (pcount < 0) fail("Not conforming to the standard");
+    std::int32_t gcount = optional_int(entry, "GCOUNT", 1);
+    if (gcount < 0) fail("Not conforming to the standard");
+    groups_ = true;
+    group_pcount_ = pcount;
+    group_gcount_ = gcount;
+}
+
 std::uint64_t hdu_simple_parent::data_size() const {
     if (dims_.empty()) return 0;
+    // Elements of the array (of each group's array for random groups, whose
+    // NAXIS1 of 0 stands for "no image axis").
+    auto first = dims_.begin() + (groups_ ? 1 : 0);
     std::uint64_t elements = 1;
-    if (std::find(dims_.begin(), dims_.end(), 0) != dims_.end()) elements = 0;
-    for (std::int32_t axis : dims_) elements = saturating_mul(elements, static_cast<std::uint64_t>(axis));
+    if (std::find(first, dims_.end(), 0) != dims_.end()) elements = 0;
+    for (auto axis = first; axis != dims_.end(); ++axis)
+        elements = saturating_mul(elements, static_cast<std::uint64_t>(*axis));
+    if (groups_) {
+        elements = saturating_add(elements, static_cast<std::uint64_t>(group_pcount_));
+        elements = saturating_mul(elements, static_cast<std::uint64_t>(group_gcount_));
+    }
     return saturating_mul(elements, data_type_size[data_type_]);
 }
 
