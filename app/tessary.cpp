@@ -2,40 +2,85 @@
 // each HDU's data and the heap of each binary table.
 #include "fits.h"
 
+#include <charconv>
 #include <cstdint>
 #include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
 
 using namespace velmora;
 
 namespace {
 
-// Writes the value of a valued keyword in the report's notation.
-void write_value(const keyword_record& kr, std::int32_t dt) {
+// The report line being composed; written and flushed as a whole.
+std::string line;
+
+// Appends a number in the report's notation: integers in decimal, doubles in
+// general notation with 15 significant digits (as printf's %.15g).
+void append(std::int64_t value) {
+    char text[24];
+    line.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+void append(double value) {
+    char text[64];
+    line.append(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15).ptr);
+}
+
+// Ends the line: newline, then a flush, so every line reaches its reader at once.
+void write_line() {
+    line += '\n';
+    std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+    std::cout.flush();
+    line.clear();
+}
+
+// Appends the value of a valued keyword in the report's notation.
+void append_value(const keyword_record& kr, std::int32_t dt) {
     switch (dt) {
         case DT_BOOL:
-            std::cout << (kr.get_bool() ? "TRUE" : "FALSE");
+            line += kr.get_bool() ? "TRUE" : "FALSE";
             break;
         case DT_INT:
-            std::cout << kr.get_int();
+            append(std::int64_t{kr.get_int()});
             break;
         case DT_DOUBLE:
-            std::cout << kr.get_double();
+            append(kr.get_double());
             break;
         case DT_STRING:
-            std::cout << kr.get_string();
+            line += kr.get_string();
             break;
-        case DT_COMPLEX_INT:
-            std::cout << '(' << kr.get_complex_int().first << ',' << kr.get_complex_int().second << ')';
+        case DT_COMPLEX_INT: {
+            const std::pair<std::int32_t, std::int32_t>& z = kr.get_complex_int();
+            line += '(';
+            append(std::int64_t{z.first});
+            line += ',';
+            append(std::int64_t{z.second});
+            line += ')';
             break;
-        case DT_COMPLEX_DOUBLE:
-            std::cout << '(' << kr.get_complex_double().first << ',' << kr.get_complex_double().second << ')';
+        }
+        case DT_COMPLEX_DOUBLE: {
+            const std::pair<double, double>& z = kr.get_complex_double();
+            line += '(';
+            append(z.first);
+            line += ',';
+            append(z.second);
+            line += ')';
             break;
+        }
         default:
             VELMORA_ASSERT(0);
     }
+}
+
+// Writes a line holding `prefix`, `size` and "B".
+void write_size_line(const char* prefix, std::uint64_t size) {
+    line += prefix;
+    char text[24];
+    line.append(text, std::to_chars(text, text + sizeof text, size).ptr);
+    line += 'B';
+    write_line();
 }
 
 }  // namespace
@@ -46,9 +91,12 @@ void list_keywords(const hdu_entry& entry) {
         switch (kr.get_type()) {
             case KWRT_VALUE: {
                 std::int32_t dt = kr.get_dt();
-                std::cout << kr.get_name() << '[' << data_type_name[dt] << "]=";
-                if (dt != DT_UNKNOWN && !kr.is_null()) write_value(kr, dt);
-                std::cout << std::endl;
+                line += kr.get_name();
+                line += '[';
+                line += data_type_name[dt];
+                line += "]=";
+                if (dt != DT_UNKNOWN && !kr.is_null()) append_value(kr, dt);
+                write_line();
                 break;
             }
             case KWRT_END:
@@ -67,7 +115,8 @@ void list_keywords(const hdu_entry& entry) {
 void report_simple_hdu(const hdu_entry& entry, const std::string& title) {
     std::shared_ptr<hdu_data> hdu = entry.get_hdu();
     const hdu_simple_parent& simple = static_cast<const hdu_simple_parent&>(*hdu);
-    std::cout << title << std::endl;
+    line += title;
+    write_line();
     list_keywords(entry);
     switch (simple.get_data_type()) {
         case DT_BYTE: case DT_INT16: case DT_INT: case DT_INT64: case DT_FLOAT: case DT_DOUBLE:
@@ -75,24 +124,29 @@ void report_simple_hdu(const hdu_entry& entry, const std::string& title) {
         default:
             VELMORA_ASSERT(0);
     }
-    std::cout << "Data: " << simple.data_size() << 'B' << std::endl;
+    write_size_line("Data: ", simple.data_size());
 }
 
 // The report of a BINTABLE HDU: keywords, table size and heap.
 void report_bintable_hdu(const hdu_entry& entry) {
     std::shared_ptr<hdu_data> hdu = entry.get_hdu();
     const hdu_bintable& table = static_cast<const hdu_bintable&>(*hdu);
-    std::cout << "BinTable" << std::endl;
+    line += "BinTable";
+    write_line();
     list_keywords(entry);
 
     std::uint64_t naxis1 = static_cast<std::uint64_t>(entry.find_record("NAXIS1")->get_int());
-    std::cout << "Data: " << naxis1 * table.rows_.size() << 'B' << std::endl;
+    write_size_line("Data: ", naxis1 * table.rows_.size());
 
     std::int32_t pcount = entry.find_record("PCOUNT")->get_int();
     if (pcount == 0) return;
     hdu_entry::position theap = entry.find_record("THEAP");
     std::int32_t offset = theap == entry.krs_.end() ? 0 : theap->get_int();
-    std::cout << "Heap: " << pcount << "B with offs=" << offset << std::endl;
+    line += "Heap: ";
+    append(std::int64_t{pcount});
+    line += "B with offs=";
+    append(std::int64_t{offset});
+    write_line();
 }
 
 int main(int argc, char* argv[]) {
@@ -102,17 +156,19 @@ int main(int argc, char* argv[]) {
     }
     const std::string path = argv[1];
 
-    // The whole file is read before the first line is printed, so a bad file
-    // leaves standard output empty.
+    // Every header is read before the first line is printed, so a bad file
+    // leaves standard output empty. The report needs only the data's sizes:
+    // the data is passed over (the file must still hold it), never loaded.
     std::unique_ptr<fits_file> file;
     try {
-        file = std::make_unique<fits_file>(path);
+        file = std::make_unique<fits_file>(path, RM_HEADERS_ONLY);
     } catch (const std::exception& e) {
         std::cerr << "tessary: " << path << ": " << e.what() << std::endl;
         return 1;
     }
 
-    std::cout.precision(15);
+    // Standard output is not shared with C stdio, so each line goes out in one write.
+    std::ios::sync_with_stdio(false);
     for (const hdu_entry& entry : file->hdus_) {
         switch (entry.get_hdu_type()) {
             case HT_PRIMARY:
@@ -127,7 +183,7 @@ int main(int argc, char* argv[]) {
             default:
                 std::cerr << "Unknown FITS extension" << std::endl;
         }
-        std::cout << std::endl;
+        write_line();
     }
     return 0;
 }

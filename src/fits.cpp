@@ -91,7 +91,35 @@ char at(const std::string& card, std::size_t pos) { return pos < card.size() ? c
 
 // First position at or after `pos` that holds no blank, or npos.
 std::size_t skip_blanks(const std::string& card, std::size_t pos) {
-    return card.find_first_not_of(' ', pos);
+    for (std::size_t n = card.size(); pos < n; ++pos)
+        if (card[pos] != ' ') return pos;
+    return std::string::npos;
+}
+
+// True when `name` is exactly the literal `word`.
+template <std::size_t N>
+bool is_word(const std::string& name, const char (&word)[N]) {
+    return name.size() == N - 1 && std::memcmp(name.data(), word, N - 1) == 0;
+}
+
+// Powers of ten that a double holds exactly.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Converts sign, digits and a decimal exponent to the nearest double. With
+// at most 15 digits and a small exponent both factors are exact doubles and
+// one multiplication or division rounds correctly; anything else goes
+// through strtod.
+double decimal_to_double(const std::string& number, bool negative, const std::string& digits, int exponent) {
+    if (digits.size() <= 15 && exponent >= -22 && exponent <= 22) {
+        std::uint64_t mantissa = 0;
+        for (char d : digits) mantissa = mantissa * 10 + static_cast<std::uint64_t>(d - '0');
+        double value = static_cast<double>(mantissa);
+        value = exponent < 0 ? value / exact_powers_of_ten[-exponent] : value * exact_powers_of_ten[exponent];
+        return negative ? -value : value;
+    }
+    return std::strtod(number.c_str(), nullptr);
 }
 
 // Removes trailing blanks in place.
@@ -121,31 +149,50 @@ bool read_decimal(const std::string& text, std::size_t& pos, std::int32_t& value
 // and an exponent introduced by E, e, D or d. Returns false, leaving `pos`,
 // when there is no mantissa digit.
 bool read_floating(const std::string& text, std::size_t& pos, double& value) {
-    std::string number;
+    std::string number;   // the number as strtod reads it
+    std::string digits;   // significant digits, leading zeros dropped
+    int exponent = 0;     // decimal exponent of the last digit
+    bool negative = false;
     std::size_t i = pos;
     while (is_space(at(text, i))) ++i;
-    if (at(text, i) == '+' || at(text, i) == '-') number += text[i++];
-    bool digits = false;
-    for (; is_digit(at(text, i)); ++i, digits = true) number += text[i];
+    if (at(text, i) == '+' || at(text, i) == '-') {
+        negative = text[i] == '-';
+        number += text[i++];
+    }
+    bool mantissa = false;
+    for (; is_digit(at(text, i)); ++i, mantissa = true) {
+        number += text[i];
+        if (!digits.empty() || text[i] != '0') digits += text[i];
+    }
     if (at(text, i) == '.') {
         number += text[i++];
-        for (; is_digit(at(text, i)); ++i, digits = true) number += text[i];
+        for (; is_digit(at(text, i)); ++i, mantissa = true) {
+            number += text[i];
+            if (!digits.empty() || text[i] != '0') digits += text[i];
+            --exponent;
+        }
     }
-    if (!digits) return false;
+    if (!mantissa) return false;
     char e = at(text, i);
     if (e == 'E' || e == 'e' || e == 'D' || e == 'd') {
         std::size_t j = i + 1;
-        std::string exponent = "e";
-        if (at(text, j) == '+' || at(text, j) == '-') exponent += text[j++];
+        std::string written = "e";
+        if (at(text, j) == '+' || at(text, j) == '-') written += text[j++];
         if (is_digit(at(text, j))) {
-            for (; is_digit(at(text, j)); ++j) exponent += text[j];
-            number += exponent;
+            std::int32_t power = 0;
+            std::size_t k = i + 1;
+            read_decimal(text, k, power);
+            for (; is_digit(at(text, j)); ++j) written += text[j];
+            number += written;
+            // An exponent beyond the 32-bit range saturates; it is far
+            // outside the double range either way, so strtod decides.
+            exponent = power > 1000 || power < -1000 || exponent + power > 1000 || exponent + power < -1000
+                           ? 10000
+                           : exponent + power;
             i = j;
         }
     }
-    // The text is a plain decimal number by now; strtod rounds to nearest and
-    // gives an infinity of the right sign beyond the double range.
-    value = std::strtod(number.c_str(), nullptr);
+    value = digits.empty() ? (negative ? -0.0 : 0.0) : decimal_to_double(number, negative, digits, exponent);
     pos = i;
     return true;
 }
@@ -199,13 +246,13 @@ void keyword_record::parse(const hdu_entry& entry, const std::string& card80) {
 
     type_ = KWRT_NONE;
     is_null_ = true;
-    if (name_ == "END")
+    if (is_word(name_, "END"))
         type_ = KWRT_END;
-    else if (name_ == "COMMENT")
+    else if (is_word(name_, "COMMENT"))
         type_ = KWRT_COMMENT;
-    else if (name_ == "HISTORY")
+    else if (is_word(name_, "HISTORY"))
         type_ = KWRT_HISTORY;
-    else if (name_ == "CONTINUE")
+    else if (is_word(name_, "CONTINUE"))
         type_ = KWRT_CONTINUE;
     else if (name_.empty())
         type_ = KWRT_BLANK;
@@ -379,7 +426,7 @@ hdu_entry::hdu_entry(std::int32_t hdu_type) : hdu_type_(hdu_type) {
 
 // A valued record enters the name index; an earlier record of the same name keeps its place.
 void hdu_entry::index_record(const keyword_record& kr) {
-    if (kr.type_ == KWRT_VALUE) krs_map_.emplace(kr.name_, static_cast<std::int32_t>(krs_.size()));
+    if (kr.type_ == KWRT_VALUE) krs_map_.try_emplace(kr.name_, static_cast<std::int32_t>(krs_.size()));
 }
 
 void hdu_entry::add_record(const keyword_record& kr) {
