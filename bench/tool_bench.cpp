@@ -2,7 +2,7 @@
 // same files' header bytes (head -c) and whole contents (cat) in the same
 // run, since the machines are shared and absolute times drift.
 //
-//   tool_bench [runs] [directory]     (defaults: 5 runs, /tmp)
+//   tool_bench [runs] [directory] [tool]   (defaults: 5 runs, /tmp, the built tessary)
 #include "fits.h"
 #include "workloads.h"
 
@@ -178,6 +178,7 @@ double flush_cost(std::size_t lines) {
 int main(int argc, char* argv[]) {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::string dir = argc > 2 ? argv[2] : "/tmp";
+    std::string tool_path = argc > 3 ? argv[3] : TESSARY_BINARY;
     // The files are written by a child process, and everything measured in
     // this process comes after the runs: a process's peak memory is passed
     // on to the programs it starts, so this one stays small while they run.
@@ -190,7 +191,7 @@ int main(int argc, char* argv[]) {
     std::vector<workload> workloads = make_workloads(dir, false);
     std::vector<measure> tools, heads, cats;
     for (const workload& w : workloads) {
-        tools.push_back(run_median({TESSARY_BINARY, w.path}, runs));
+        tools.push_back(run_median({tool_path, w.path}, runs));
         heads.push_back(run_median({"head", "-c", std::to_string(w.header_bytes), w.path}, runs));
         cats.push_back(run_median({"cat", w.path}, runs));
     }
