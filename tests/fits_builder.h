@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -170,6 +171,7 @@ struct run_result {
     std::string out;  // standard output
     std::string err;  // standard error
     int status = -1;  // exit status, or 128 + signal number
+    long peak_kib = 0;  // peak resident memory of the program
 };
 
 // Runs `program` with `args` (no shell), capturing both output streams.
@@ -187,9 +189,11 @@ inline run_result run(const std::string& program, const std::vector<std::string>
         ::_exit(127);
     }
     int wstatus = 0;
-    ::waitpid(pid, &wstatus, 0);
+    struct rusage usage {};
+    ::wait4(pid, &wstatus, 0, &usage);
     run_result r;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    r.peak_kib = usage.ru_maxrss;
     r.out = slurp(out.path());
     r.err = slurp(err.path());
     return r;

@@ -1,0 +1,204 @@
+// Failures as a user meets them: the built tool either lists the whole file
+// (status 0) or prints one line "tessary: <path>: <message>" on standard
+// error, nothing on standard output, and exits with status 1.
+#include "fits_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using fitsb::hdu;
+
+// Runs the tool and requires the one-line error `message`.
+void expect_error(const std::string& path, const std::string& message, const std::string& what) {
+    fitsb::run_result r = fitsb::tessary(path);
+    EXPECT_EQ(r.status, 1) << what;
+    EXPECT_EQ(r.out, "") << what;
+    EXPECT_EQ(r.err, "tessary: " + path + ": " + message + "\n") << what;
+}
+
+std::string empty_primary() { return fitsb::primary(8, {}).end().bytes(); }
+
+// A primary header with `card` in the free part.
+std::string primary_with(const std::string& card) { return fitsb::primary(8, {}).add(card).end().bytes(); }
+
+// A primary followed by a table whose only column has the given TFORM1, plus `extra` cards.
+std::string table_with(const std::string& tform, const std::vector<std::string>& extra = {}, long long pcount = 0) {
+    hdu t = fitsb::bintable(4, 1, pcount, {tform});
+    for (const std::string& c : extra) t.add(c);
+    return empty_primary() + t.end().data(static_cast<std::size_t>(4 + pcount)).bytes();
+}
+
+TEST(FailurePaths, EveryMessageReachesTheUser) {
+    hdu bad_naxis_table;
+    bad_naxis_table.string("XTENSION", "BINTABLE").integer("BITPIX", 8).integer("NAXIS", 3).end();
+    hdu naxis_first;
+    naxis_first.logical("SIMPLE", true).integer("NAXIS", 0).end();
+    hdu comment_at_bitpix;
+    comment_at_bitpix.logical("SIMPLE", true).comment("too early").end();
+    hdu real_bitpix;
+    real_bitpix.logical("SIMPLE", true).real("BITPIX", "8.0").end();
+    hdu simple_false;
+    simple_false.logical("SIMPLE", false).integer("BITPIX", 8).integer("NAXIS", 0).end();
+
+    const struct {
+        std::string file;
+        const char* message;
+    } cases[] = {
+        {empty_primary() + std::string(2880, '\0'), "Unexpected keyword or bad format"},
+        {empty_primary() + empty_primary(), "Primary HDU not first"},
+        {fitsb::image(8, {}).end().bytes(), "Extension without primary HDU"},
+        {empty_primary() + hdu().string("XTENSION", "TABLE").end().bytes(), "Unknown extension"},
+        {primary_with(fitsb::card("NOEQ", "5", "", "  ")), "Bad keyword format"},
+        {primary_with(fitsb::card("LABEL", "'abc")), "EOL in string"},
+        {primary_with(fitsb::card("ZB", "(1 2)")), "Bad complex number format"},
+        {primary_with(fitsb::card("COUNT", "12e3")), "Garbage chars after value"},
+        {comment_at_bitpix.bytes(), "Unexpected comment"},
+        {naxis_first.bytes(), "Unexpected keyword"},
+        {real_bitpix.bytes(), "Unexpected keyword value type"},
+        {simple_false.bytes(), "Not conforming to the standard"},
+        {fitsb::primary(12, {}).end().bytes(), "Primary HDU: bad BITPIX"},
+        {hdu().logical("SIMPLE", true).integer("BITPIX", 8).integer("NAXIS", -1).end().bytes(),
+         "Primary HDU: bad NAXIS"},
+        {fitsb::primary(8, {-1}).end().bytes(), "Primary HDU: bad dimension"},
+        {empty_primary() + bad_naxis_table.bytes(), "Bintable HDU: bad NAXIS"},
+        {table_with("1J", {fitsb::card("THEAP", fitsb::fixed("-1"))}, 10), "Bad THEAP value in BINTABLE"},
+        {table_with("1Z"), "Unknown form type in BINTABLE"},
+        {table_with("-1E"), "Negative form repetition in BINTABLE"},
+        {table_with("2PE(10)"), "Repetition count >1 for P/Q form in BINTABLE"},
+        {table_with("1PP(3)"), "Bad column type for P/Q form in BINTABLE"},
+        {table_with("1PE[3]"), "Bad P/Q form in BINTABLE"},
+        {table_with("10"), "invalid string position"},
+        {table_with("1J", {fitsb::card("TDIM1", "'3,4'")}), "Bad DIM in BINTABLE"},
+        {fitsb::primary(8, {}).bytes(), "file ends inside a header"},
+        {fitsb::primary(8, {10}).end().bytes(), "file ends inside the data"},
+    };
+    for (const auto& c : cases) {
+        fitsb::temp_file f(c.file);
+        expect_error(f.path(), c.message, c.message);
+    }
+}
+
+TEST(FailurePaths, PathsThatCannotBeRead) {
+    fitsb::temp_file regular(empty_primary());
+    const std::string dir = std::filesystem::temp_directory_path().string();
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {"/nonexistent/tessary/file.fits", "cannot open file: No such file or directory"},
+        {"", "cannot open file: No such file or directory"},
+        {dir, "cannot read file: Is a directory"},
+        {regular.path() + "/inside.fits", "cannot open file: Not a directory"},
+    };
+    for (const auto& c : cases) expect_error(c.path, c.message, c.path);
+}
+
+TEST(FailurePaths, UnreadableFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    fitsb::temp_file f(empty_primary());
+    std::filesystem::permissions(f.path(), std::filesystem::perms::none);
+    expect_error(f.path(), "cannot open file: Permission denied", "mode 000");
+}
+
+// A real file of a primary header (blocks 0-3) and four IMAGE extensions of
+// two header and two data blocks each, cut at every block boundary and
+// inside every block.
+TEST(FailurePaths, RealFileCutAnywhere) {
+    const std::string whole = fitsb::slurp(fitsb::sample("test0.fits"));
+    ASSERT_EQ(whole.size(), 20u * 2880);
+    const std::string report = fitsb::tessary(fitsb::sample("test0.fits")).out;
+    const std::vector<std::size_t> hdu_starts = {0, 4, 8, 12, 16};
+
+    for (std::size_t block = 0; block < 20; ++block) {
+        for (std::size_t into : {std::size_t{0}, std::size_t{100}, std::size_t{2879}}) {
+            const std::size_t cut = block * 2880 + into;
+            fitsb::temp_file f(whole.substr(0, cut));
+            const std::string what = "cut at byte " + std::to_string(cut);
+            std::size_t listed = 0;
+            while (listed < hdu_starts.size() && hdu_starts[listed] < block) ++listed;
+            if (listed < hdu_starts.size() && hdu_starts[listed] == block) {
+                // The cut falls in the first block of an HDU: the HDUs before
+                // it are listed and the short tail is ignored.
+                std::size_t end = 0;
+                for (std::size_t n = 0; n < listed; ++n) end = report.find("B\n\n", end) + 3;
+                fitsb::run_result r = fitsb::tessary(f.path());
+                EXPECT_EQ(r.status, 0) << what;
+                EXPECT_EQ(r.err, "") << what;
+                EXPECT_EQ(r.out, report.substr(0, end)) << what;
+                continue;
+            }
+            std::size_t in_hdu = block - hdu_starts[listed - 1];
+            bool in_header = block < 4 || in_hdu == 1;
+            expect_error(f.path(), in_header ? "file ends inside a header" : "file ends inside the data", what);
+        }
+    }
+}
+
+// Headers that claim more than any file holds fail at once, in a few MiB;
+// huge counts that need no data are listed just as fast.
+TEST(FailurePaths, HugeClaimsCostNoMemory) {
+    fitsb::temp_file tiny(empty_primary());
+    const long baseline = fitsb::tessary(tiny.path()).peak_kib;
+
+    hdu huge_naxis;
+    huge_naxis.logical("SIMPLE", true).integer("BITPIX", 8).integer("NAXIS", 2147483647).end();
+    hdu huge_tfields;  // TFIELDS far beyond the columns described
+    huge_tfields.string("XTENSION", "BINTABLE").integer("BITPIX", 8).integer("NAXIS", 2).integer("NAXIS1", 4);
+    huge_tfields.integer("NAXIS2", 1).integer("PCOUNT", 0).integer("GCOUNT", 1).integer("TFIELDS", 2147483647);
+    huge_tfields.string("TFORM1", "1J").end().data(4);
+    const struct {
+        std::string file;
+        const char* message;  // nullptr: listed
+    } cases[] = {
+        {fitsb::primary(-64, {2147483647, 2147483647, 2147483647}).end().bytes(), "file ends inside the data"},
+        {fitsb::primary(16, {65536, 32768}).end().bytes(), "file ends inside the data"},
+        {huge_naxis.bytes(), "Unexpected comment"},
+        {empty_primary() + fitsb::bintable(2147483647, 2147483647, 0, {"1J"}).end().bytes(),
+         "file ends inside the data"},
+        {empty_primary() + fitsb::bintable(4, 1, 2147483647, {"1J"}).end().data(4).bytes(),
+         "file ends inside the data"},
+        {empty_primary() + huge_tfields.bytes(), "Not conforming to the standard"},
+        {empty_primary() + fitsb::bintable(0, 2147483647, 0, {"0J"}).end().bytes(), nullptr},
+    };
+    for (const auto& c : cases) {
+        fitsb::temp_file f(c.file);
+        fitsb::run_result r = fitsb::tessary(f.path());
+        if (c.message) {
+            EXPECT_EQ(r.status, 1) << c.message;
+            EXPECT_EQ(r.err, "tessary: " + f.path() + ": " + c.message + "\n");
+        } else {
+            EXPECT_EQ(r.status, 0) << r.err;
+        }
+        EXPECT_LT(r.peak_kib - baseline, 8 * 1024) << (c.message ? c.message : "listed");
+    }
+}
+
+// A 2 GiB image and a 500 MB table are listed in the memory of a tiny file.
+TEST(FailurePaths, MemoryDoesNotGrowWithTheData) {
+    fitsb::temp_file tiny(empty_primary());
+    const long baseline = fitsb::tessary(tiny.path()).peak_kib;
+
+    const struct {
+        std::string header;
+        std::uintmax_t data;
+    } cases[] = {
+        {fitsb::primary(8, {65536, 32768}).end().bytes(), std::uintmax_t{1} << 31},
+        {empty_primary() + fitsb::bintable(400, 1000000, 100000000, {"100E"}).end().bytes(), 500000000},
+    };
+    for (const auto& c : cases) {
+        fitsb::temp_file f(c.header);
+        std::filesystem::resize_file(f.path(), c.header.size() + (c.data + 2879) / 2880 * 2880);
+        fitsb::run_result r = fitsb::tessary(f.path());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_LT(r.peak_kib - baseline, 4 * 1024);
+    }
+}
+
+}  // namespace
