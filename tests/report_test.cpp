@@ -3,6 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
 namespace {
 
 TEST(Report, PrimaryWithoutDataAndOneTable) {
@@ -17,6 +25,197 @@ TEST(Report, PrimaryWithoutDataAndOneTable) {
               "BinTable\nXTENSION[string]=BINTABLE\nBITPIX[int32]=8\nNAXIS[int32]=2\nNAXIS1[int32]=24\n"
               "NAXIS2[int32]=100\nPCOUNT[int32]=0\nGCOUNT[int32]=1\nTFIELDS[int32]=1\nTFORM1[string]=3D\n"
               "Data: 2400B\n\n");
+}
+
+// The report without its keyword lines: titles, Data and Heap lines, and the
+// empty line after each HDU.
+std::string skeleton(const std::string& out) {
+    std::istringstream in(out);
+    std::string line, kept;
+    while (std::getline(in, line))
+        if (line.find("]=") == std::string::npos) kept += line + "\n";
+    return kept;
+}
+
+bool has_line(const std::string& out, const std::string& line) {
+    return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
+}
+
+const std::string no_data = fitsb::primary(8, {}).end().bytes();
+const std::string header_of_primary = "Primary\nSIMPLE[logical]=TRUE\nBITPIX[int32]=8\nNAXIS[int32]=0\n";
+
+TEST(Report, UsageWithoutArgument) {
+    fitsb::run_result r = fitsb::run(TESSARY_BINARY, {});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "Usage: tessary <FITS-file>\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Report, ArgumentsAfterThePathAreIgnored) {
+    fitsb::temp_file f(no_data);
+    fitsb::run_result r = fitsb::run(TESSARY_BINARY, {f.path(), "/nonexistent.fits", "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, header_of_primary + "Data: 0B\n\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Report, OneLinePerValuedKeywordInItsTypesNotation) {
+    using fitsb::card;
+    using fitsb::fixed;
+    struct value_case {
+        std::string card;
+        std::string line;  // "" when the card gives no line
+    };
+    const value_case cases[] = {
+        {card("LOGT", fixed("T")), "LOGT[logical]=TRUE"},
+        {card("LOGF", fixed("F")), "LOGF[logical]=FALSE"},
+        {card("UNDEF", ""), "UNDEF[unknown]="},
+        {card("UNDEFC", "", "only a comment"), "UNDEFC[unknown]="},
+        {card("EMPTY", "''"), "EMPTY[string]="},
+        {card("QUOTE", "'it''s  '"), "QUOTE[string]=it's"},
+        {card("NEG", fixed("-42")), "NEG[int32]=-42"},
+        {card("ZEROS", fixed("+007")), "ZEROS[int32]=7"},
+        {card("CINT", "(1, -2)"), "CINT[complex int]=(1,-2)"},
+        {card("CDBL", "(1.5, -0.25)"), "CDBL[complex double]=(1.5,-0.25)"},
+        {card("ONE", fixed("1.0")), "ONE[double]=1"},
+        {card("TENTH", fixed("0.1")), "TENTH[double]=0.1"},
+        {card("BIG", fixed("1.0E20")), "BIG[double]=1e+20"},
+        {card("DIGITS15", fixed("123456789012345.0")), "DIGITS15[double]=123456789012345"},
+        {card("DIGITS16", fixed("1234567890123456.0")), "DIGITS16[double]=1.23456789012346e+15"},
+        {card("SMALL", fixed("0.0001")), "SMALL[double]=0.0001"},
+        {card("TINY", fixed("0.00001")), "TINY[double]=1e-05"},
+        {card("DEXP", fixed("2.5D3")), "DEXP[double]=2500"},
+        {"COMMENT no line for commentary", ""},
+        {"HISTORY nor for history", ""},
+        {"CONTINUE  'nor for a continuation'", ""},
+        {"          nor for a blank name", ""},
+        {card("DUP", fixed("1")), "DUP[int32]=1"},
+        {card("DUP", fixed("2")), "DUP[int32]=2"},
+    };
+    fitsb::hdu h = fitsb::primary(8, {});
+    std::string lines;
+    for (const value_case& c : cases) {
+        h.add(c.card);
+        if (!c.line.empty()) lines += c.line + "\n";
+    }
+    fitsb::temp_file f(h.end().bytes());
+    fitsb::run_result r = fitsb::tessary(f.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, header_of_primary + lines + "Data: 0B\n\n");
+}
+
+TEST(Report, DataAndHeapLines) {
+    struct size_case {
+        const char* name;
+        std::string bytes;
+        std::string skeleton;
+    };
+    const size_case cases[] = {
+        {"BITPIX 16 and -64 over 100 x 200",
+         fitsb::primary(16, {100, 200}).end().data(40000).bytes() +
+             fitsb::image(-64, {100, 200}).end().data(160000).bytes(),
+         "Primary\nData: 40000B\n\nImage\nData: 160000B\n\n"},
+        {"NAXIS 0 and an axis of 0", fitsb::primary(32, {}).end().bytes() + fitsb::image(32, {7, 0}).end().bytes(),
+         "Primary\nData: 0B\n\nImage\nData: 0B\n\n"},
+        {"table without heap", no_data + fitsb::bintable(24, 100, 0, {"3D"}).end().data(2400).bytes(),
+         "Primary\nData: 0B\n\nBinTable\nData: 2400B\n\n"},
+        {"table without rows", no_data + fitsb::bintable(24, 0, 0, {"3D"}).end().bytes(),
+         "Primary\nData: 0B\n\nBinTable\nData: 0B\n\n"},
+        {"2147483647 empty rows", no_data + fitsb::bintable(0, 2147483647, 0, {}).end().bytes(),
+         "Primary\nData: 0B\n\nBinTable\nData: 0B\n\n"},
+        {"heap without THEAP", no_data + fitsb::bintable(24, 100, 1200, {"3D"}).end().data(3600).bytes(),
+         "Primary\nData: 0B\n\nBinTable\nData: 2400B\nHeap: 1200B with offs=0\n\n"},
+        {"heap with THEAP", no_data + fitsb::bintable(24, 100, 1200, {"3D"}).integer("THEAP", 2400).end()
+                                          .data(6000).bytes(),
+         "Primary\nData: 0B\n\nBinTable\nData: 2400B\nHeap: 1200B with offs=2400\n\n"},
+        {"repeated NAXIS1, PCOUNT and THEAP: the first counts",
+         no_data + fitsb::bintable(24, 100, 1200, {"3D"}).integer("THEAP", 2400).integer("NAXIS1", 99)
+                       .integer("PCOUNT", 0).integer("THEAP", 7).end().data(6000).bytes(),
+         "Primary\nData: 0B\n\nBinTable\nData: 2400B\nHeap: 1200B with offs=2400\n\n"},
+    };
+    for (const size_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fitsb::temp_file f(c.bytes);
+        fitsb::run_result r = fitsb::tessary(f.path());
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(skeleton(r.out), c.skeleton);
+    }
+}
+
+// An 8 GiB image and an 8 GiB table held by a sparse file: sizes are exact.
+TEST(Report, SizesBeyond32BitsArePrintedWhole) {
+    auto padded = [](std::uint64_t n) { return (n + fitsb::block - 1) / fitsb::block * fitsb::block; };
+    const std::string image = fitsb::primary(16, {65536, 65536}).end().bytes();
+    const std::string table = fitsb::bintable(2147483647, 4, 0, {}).end().bytes();
+    fitsb::temp_file f(image);
+    const std::uint64_t table_at = image.size() + padded(8589934592ULL);
+    ASSERT_EQ(::truncate(f.path().c_str(), static_cast<off_t>(table_at)), 0);
+    {
+        std::ofstream out(f.path(), std::ios::binary | std::ios::app);
+        out << table;
+    }
+    ASSERT_EQ(::truncate(f.path().c_str(), static_cast<off_t>(table_at + table.size() + padded(8589934588ULL))), 0);
+    fitsb::run_result r = fitsb::tessary(f.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(skeleton(r.out), "Primary\nData: 8589934592B\n\nBinTable\nData: 8589934588B\n\n");
+}
+
+TEST(Report, EmptyOrShortFileGivesNoOutput) {
+    for (const std::string& bytes : {std::string(), no_data.substr(0, 2879)}) {
+        fitsb::temp_file f(bytes);
+        fitsb::run_result r = fitsb::tessary(f.path());
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(Report, ShippedFiles) {
+    const std::string empty_primary = "Primary\nData: 0B\n\n";
+    const std::string image = "Image\nData: 3200B\n\n";
+    struct shipped_case {
+        const char* file;
+        std::string skeleton;
+        std::vector<std::string> lines;
+    };
+    const shipped_case cases[] = {
+        {"arange.fits", "Primary\nData: 3080B\n\n", {"BITPIX[int32]=32", "NAXIS3[int32]=7"}},
+        {"blank.fits", "Primary\nData: 8B\n\n", {"BITPIX[int32]=64", "BLANK[int32]=2"}},
+        {"btable.fits", empty_primary + "BinTable\nData: 108B\n\n", {"TTYPE1[string]=order", "TFORM2[string]=20A"}},
+        {"checksum.fits", "Primary\nData: 2400B\n\nBinTable\nData: 80B\n\n",
+         {"DATAMAX[double]=1037.890381", "CLOCKCOR[logical]=FALSE", "DATASUM[string]=2008423139"}},
+        {"compressed_image.fits", empty_primary + "BinTable\nData: 80B\nHeap: 60B with offs=0\n\n",
+         {"TFORM1[string]=1PB(6)", "ZCMPTYPE[string]=RICE_1"}},
+        {"double_ext.fits", empty_primary + "BinTable\nData: 40B\nHeap: 15B with offs=0\n\n",
+         {"BZERO[int32]=32768", "EXTNAMX[string]=COMPRESSED_IMAGE", "EXTNAMX[string]=ccd00"}},
+        {"history_header.fits", empty_primary, {"NAXIS[int32]=0"}},
+        {"scale.fits", "Primary\nData: 840B\n\n", {"BZERO[double]=1500", "BSCALE[double]=0.045777764213996"}},
+        {"tdim.fits", empty_primary + "BinTable\nData: 72B\n\n", {"TDIM2[string]=(1,1)"}},
+        {"test0.fits", empty_primary + image + image + image + image,
+         {"GROUPS[logical]=FALSE", "BSCALE[double]=1", "FILTNAM2[string]="}},
+        {"variable_length_table.fits", empty_primary + "BinTable\nData: 24B\nHeap: 10B with offs=0\n\n",
+         {"TFORM1[string]=PI(3)"}},
+    };
+    for (const shipped_case& c : cases) {
+        SCOPED_TRACE(c.file);
+        fitsb::run_result r = fitsb::tessary(fitsb::sample(c.file));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(skeleton(r.out), c.skeleton);
+        for (const std::string& line : c.lines) EXPECT_TRUE(has_line(r.out, line)) << line;
+    }
+}
+
+// Its TSCAL3 is written as an integer where a floating value is required.
+TEST(Report, ShippedTableWithIntegerScaleIsRejected) {
+    const std::string path = fitsb::sample("tb.fits");
+    fitsb::run_result r = fitsb::tessary(path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tessary: " + path + ": Unexpected keyword value type\n");
 }
 
 }  // namespace

@@ -1,0 +1,273 @@
+// The file reader: block framing of cards and data, where each HDU begins,
+// what ends the file, and how a short or missing file is reported.
+#include "fits.h"
+#include "fits_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <exception>
+#include <ios>
+#include <string>
+#include <vector>
+
+namespace {
+
+using velmora::fits_file;
+
+// `n` bytes that differ from block to block and within a block.
+std::string pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / fitsb::block) % 251);
+    return s;
+}
+
+// What reading a whole file gave: the kinds of its HDUs, or the error.
+struct outcome {
+    std::vector<std::int32_t> kinds;
+    std::string error;
+    bool stream_failure = false;  // the error is a std::ios_base::failure
+};
+
+outcome read_path(const std::string& path, velmora::read_mode mode) {
+    outcome o;
+    try {
+        fits_file file(path, mode);
+        for (const velmora::hdu_entry& e : file.hdus_) o.kinds.push_back(e.get_hdu_type());
+    } catch (const std::ios_base::failure& e) {
+        o.error = e.what();
+        o.stream_failure = true;
+    } catch (const std::exception& e) {
+        o.error = e.what();
+    }
+    return o;
+}
+
+// Reads the path with data loaded and with headers only; framing and
+// messages must not depend on the mode.
+outcome read_both(const std::string& path) {
+    outcome load = read_path(path, velmora::RM_LOAD_DATA);
+    outcome headers = read_path(path, velmora::RM_HEADERS_ONLY);
+    EXPECT_EQ(load.kinds, headers.kinds);
+    EXPECT_EQ(load.error, headers.error);
+    EXPECT_EQ(load.stream_failure, headers.stream_failure);
+    return load;
+}
+
+outcome read_bytes_both(const std::string& bytes) {
+    fitsb::temp_file f(bytes);
+    return read_both(f.path());
+}
+
+const std::string primary = fitsb::primary(8, {}).end().bytes();
+
+// ---------------------------------------------------------------------------
+// The buffer operations, driven by hand on a file of four blocks.
+// ---------------------------------------------------------------------------
+
+TEST(ReaderBuffer, ReadAndSkipLeaveTheExpectedPosition) {
+    struct move_case {
+        const char* name;
+        std::uint64_t before;  // bytes read first (0: none, block_pos_ stays 2880)
+        bool skip;             // skip_bytes instead of read_bytes
+        std::uint64_t n;
+        std::uint32_t pos;     // block_pos_ afterwards
+        std::uint64_t next;    // file offset of the next byte read
+    };
+    const move_case cases[] = {
+        {"read nothing", 0, false, 0, 2880, 0},
+        {"read two whole blocks", 0, false, 5760, 2880, 5760},
+        {"read one block and 120 bytes", 0, false, 3000, 120, 3000},
+        {"read inside the current block", 100, false, 200, 300, 300},
+        {"read exactly the rest of the block", 100, false, 2780, 2880, 2880},
+        {"read the rest, a block and more", 100, false, 5000, 2220, 5100},
+        {"skip nothing", 0, true, 0, 2880, 0},
+        {"skip inside the current block", 100, true, 200, 300, 300},
+        {"skip exactly the rest of the block", 100, true, 2780, 2880, 2880},
+        {"skip past the current block", 100, true, 3000, 220, 3100},
+        {"skip two blocks and 240 bytes", 0, true, 6000, 240, 6000},
+    };
+    const std::string contents = pattern(4 * fitsb::block);
+    fitsb::temp_file empty(""), f(contents);
+    for (const move_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fits_file file(empty.path());
+        ASSERT_TRUE(file.hdus_.empty());
+        file.open(f.path());
+        ASSERT_EQ(file.block_pos_, 2880u);
+        std::vector<char> buffer(c.before + c.n + 1);
+        if (c.before != 0) file.read_bytes(buffer.data(), c.before);
+        if (c.skip)
+            file.skip_bytes(c.n);
+        else
+            file.read_bytes(buffer.data() + c.before, c.n);
+        EXPECT_EQ(file.block_pos_, c.pos);
+        if (!c.skip) {
+            EXPECT_EQ(std::string(buffer.data(), c.before + c.n), contents.substr(0, c.before + c.n));
+        }
+        char next = 0;
+        file.read_bytes(&next, 1);
+        EXPECT_EQ(next, contents[c.next]);
+    }
+}
+
+TEST(ReaderBuffer, CardsComeFromTheCurrentBlockUntilItIsDropped) {
+    const std::string contents = pattern(2 * fitsb::block);
+    fitsb::temp_file empty(""), f(contents);
+    fits_file file(empty.path());
+    file.open(f.path());
+    std::string card = "stale";
+    file.read_card(card);
+    EXPECT_EQ(card, contents.substr(0, 80));
+    file.read_card(card);
+    EXPECT_EQ(card, contents.substr(80, 80));
+    EXPECT_EQ(file.block_pos_, 160u);
+    file.end_block();
+    EXPECT_EQ(file.block_pos_, 2880u);
+    file.read_card(card);
+    EXPECT_EQ(card, contents.substr(2880, 80));
+    EXPECT_EQ(file.block_pos_, 80u);
+}
+
+TEST(ReaderBuffer, ReadingPastTheEndIsAReadError) {
+    const std::string contents = pattern(2 * fitsb::block);
+    fitsb::temp_file empty(""), f(contents);
+    auto message = [&](auto operation) -> std::string {
+        fits_file file(empty.path());
+        file.open(f.path());
+        try {
+            operation(file);
+        } catch (const velmora::read_error& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    std::vector<char> buffer(3 * fitsb::block);
+    EXPECT_EQ(message([](fits_file& file) {
+                  std::string card;
+                  for (int i = 0; i < 72; ++i) file.read_card(card);
+                  file.read_card(card);
+              }),
+              "file ends inside a header");
+    EXPECT_EQ(message([&](fits_file& file) { file.read_bytes(buffer.data(), 5761); }), "file ends inside the data");
+    EXPECT_EQ(message([&](fits_file& file) {
+                  file.read_bytes(buffer.data(), 2000);
+                  file.read_bytes(buffer.data(), 3761);
+              }),
+              "file ends inside the data");
+    EXPECT_EQ(message([](fits_file& file) { file.skip_bytes(6000); }), "file ends inside the data");
+}
+
+// ---------------------------------------------------------------------------
+// Where HDUs begin and what ends the file.
+// ---------------------------------------------------------------------------
+
+TEST(ReaderFraming, FirstCardOfEachBlockDecidesTheHdu) {
+    const std::string image = fitsb::image(16, {2}).end().data(4).bytes();
+    const std::string table = fitsb::bintable(4, 1, 0, {"J"}).end().data(4).bytes();
+    const std::string with_data = fitsb::primary(8, {3}).end().data("abc").bytes();
+    struct framing_case {
+        const char* name;
+        std::string bytes;
+        std::vector<std::int32_t> kinds;
+        std::string error;
+    };
+    const framing_case cases[] = {
+        {"empty file", "", {}, ""},
+        {"shorter than a block", primary.substr(0, 2879), {}, ""},
+        {"primary only", primary, {velmora::HT_PRIMARY}, ""},
+        {"primary, image and table", primary + image + table,
+         {velmora::HT_PRIMARY, velmora::HT_IMAGE, velmora::HT_BINTABLE}, ""},
+        {"tail under a block ignored", primary + std::string(2879, 'x'), {velmora::HT_PRIMARY}, ""},
+        {"tail after data ignored", with_data + image + std::string(100, '\0'),
+         {velmora::HT_PRIMARY, velmora::HT_IMAGE}, ""},
+        {"cut extension header under a block ignored", primary + image.substr(0, 2000), {velmora::HT_PRIMARY}, ""},
+        {"SIMPLE with two blanks before the equals sign", fitsb::hdu().add("SIMPLE  = T").integer("BITPIX", 8)
+                                                              .integer("NAXIS", 0).end().bytes(),
+         {velmora::HT_PRIMARY}, ""},
+        {"cards after END never read",
+         fitsb::primary(8, {}).end().add("BROKEN  = 'no closing quote").bytes() +
+             fitsb::image(8, {}).end().add("XTENSION= 'IMAGE'").add("(((").bytes(),
+         {velmora::HT_PRIMARY, velmora::HT_IMAGE}, ""},
+        {"zero block after the last HDU", primary + std::string(2880, '\0'), {}, "Unexpected keyword or bad format"},
+        {"blank block after the last HDU", primary + std::string(2880, ' '), {}, "Unexpected keyword or bad format"},
+        {"data block after the last HDU", with_data + pattern(2880), {}, "Unexpected keyword or bad format"},
+        {"two primary headers", primary + primary, {}, "Primary HDU not first"},
+        {"extension first", image, {}, "Extension without primary HDU"},
+        {"unknown extension first", fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {},
+         "Extension without primary HDU"},
+        {"TABLE extension", primary + fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {}, "Unknown extension"},
+        {"IMAGE not blank-filled", primary + fitsb::hdu().value("XTENSION", "'IMAGE'").end().bytes(), {},
+         "Unknown extension"},
+        {"no blank after the equals sign", primary + fitsb::hdu().add("XTENSION='IMAGE   '").end().bytes(), {},
+         "Unexpected keyword or bad format"},
+        {"equals sign right after SIMPLE", fitsb::hdu().add("SIMPLE= T").end().bytes(), {},
+         "Unexpected keyword or bad format"},
+        {"lower-case simple", fitsb::hdu().add("simple  = T").end().bytes(), {}, "Unexpected keyword or bad format"},
+    };
+    for (const framing_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        outcome o = read_bytes_both(c.bytes);
+        EXPECT_EQ(o.error, c.error);
+        EXPECT_FALSE(o.stream_failure);
+        if (c.error.empty()) {
+            EXPECT_EQ(o.kinds, c.kinds);
+        }
+    }
+}
+
+TEST(ReaderFraming, FileEndingInsideAHeaderOrDataIsAReadError) {
+    auto two_blocks_of = [](fitsb::hdu h) {
+        for (int i = 0; i < 40; ++i) h.comment("filler");
+        return h.end().bytes();
+    };
+    const std::string two_blocks = two_blocks_of(fitsb::primary(8, {}));
+    fitsb::hdu no_end = fitsb::primary(8, {});
+    while (no_end.cards().size() < 36) no_end.comment("no END follows");
+    const std::string big_data = fitsb::primary(8, {3000}).end().data(3000).bytes();
+    struct truncation_case {
+        const char* name;
+        std::string bytes;
+        std::string error;
+    };
+    const truncation_case cases[] = {
+        {"header cut at a block boundary", two_blocks.substr(0, 2880), "file ends inside a header"},
+        {"header cut inside its second block", two_blocks.substr(0, 3880), "file ends inside a header"},
+        {"header without END", no_end.bytes(), "file ends inside a header"},
+        {"extension header cut", primary + two_blocks_of(fitsb::image(8, {})).substr(0, 2880),
+         "file ends inside a header"},
+        {"last data block missing", big_data.substr(0, big_data.size() - 2880), "file ends inside the data"},
+        {"data cut inside its block", big_data.substr(0, big_data.size() - 1000), "file ends inside the data"},
+        {"only the padding missing", fitsb::primary(8, {3}).end().data("abc").unpadded().bytes(),
+         "file ends inside the data"},
+        {"extension padding missing", primary + fitsb::image(16, {10}).end().data(20).unpadded().bytes(),
+         "file ends inside the data"},
+        {"one block claiming a huge image", fitsb::primary(16, {2147483647, 2147483647}).end().bytes(),
+         "file ends inside the data"},
+        {"size beyond 64 bits", fitsb::primary(-64, {2147483647, 2147483647, 2147483647}).end().bytes(),
+         "file ends inside the data"},
+    };
+    for (const truncation_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        outcome o = read_bytes_both(c.bytes);
+        EXPECT_EQ(o.error, c.error);
+        EXPECT_TRUE(o.stream_failure);
+    }
+}
+
+TEST(ReaderFraming, UnopenablePathIsAReadError) {
+    fitsb::temp_file f("");
+    const std::string dir = f.path() + ".d";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    outcome missing = read_both("/nonexistent-dir/missing.fits");
+    outcome directory = read_both(dir);
+    ::rmdir(dir.c_str());
+    EXPECT_EQ(missing.error, "cannot open file: No such file or directory");
+    EXPECT_TRUE(missing.stream_failure);
+    EXPECT_EQ(directory.error, "cannot read file: Is a directory");
+    EXPECT_TRUE(directory.stream_failure);
+}
+
+}  // namespace
