@@ -762,24 +762,22 @@ void hdu_bintable::read_columns(const hdu_entry& entry, std::int32_t tfields) {
         column.col_index_ = n - 1;
         const std::string number = std::to_string(n);
 
-        // Every keyword is looked up (and type-checked) before any is used.
-        std::string tform, ttype, tunit, tdisp, tdim;
+        // Every keyword is looked up (and type-checked) before the formats
+        // are parsed; absent ones leave the column's defaults.
+        std::string tform, tdim;
         column_string(entry, "TFORM" + number, true, tform);
-        bool has_ttype = column_string(entry, "TTYPE" + number, false, ttype);
-        bool has_tunit = column_string(entry, "TUNIT" + number, false, tunit);
+        column_string(entry, "TTYPE" + number, false, column.ttype_);
+        column_string(entry, "TUNIT" + number, false, column.tunit_);
         auto tscal = find_keyword(entry, "TSCAL" + number, DT_DOUBLE, false);
         auto tzero = find_keyword(entry, "TZERO" + number, DT_DOUBLE, false);
         auto tnull = find_keyword(entry, "TNULL" + number, DT_INT, false);
-        bool has_tdisp = column_string(entry, "TDISP" + number, false, tdisp);
+        column_string(entry, "TDISP" + number, false, column.tdisp_);
         bool has_tdim = column_string(entry, "TDIM" + number, false, tdim);
 
         parse_tform(tform, column);
-        if (has_ttype) column.ttype_ = ttype;
-        if (has_tunit) column.tunit_ = tunit;
         if (tscal != entry.krs_.end()) column.tscal_ = tscal->get_double();
         if (tzero != entry.krs_.end()) column.tzero_ = tzero->get_double();
         if (tnull != entry.krs_.end()) column.tnull_ = tnull->get_int();
-        if (has_tdisp) column.tdisp_ = tdisp;
         if (has_tdim) parse_tdim(tdim, column);
 
         column.offset_ = offset;
@@ -788,12 +786,13 @@ void hdu_bintable::read_columns(const hdu_entry& entry, std::int32_t tfields) {
     }
 }
 
-// Reads the heap that follows the main table. THEAP is taken, as written by
-// most software before this reader, as the gap between the end of the table
-// and the heap. A file written to the letter of the FITS standard counts
-// THEAP from the start of the table instead, with PCOUNT covering gap and
-// heap; that placement is used when only it fits the file or only it lands
-// the next HDU on an XTENSION card.
+// Reads the heap that follows the main table. This reader has always taken
+// THEAP as the gap between the end of the table and the heap, followed by
+// PCOUNT heap bytes. The FITS standard counts THEAP from the start of the
+// table, with PCOUNT covering gap and heap; files written that way are
+// recognised when THEAP lies within the table and heap, the two readings end
+// the HDU in different blocks, and only the standard reading fits the file
+// or lands the next HDU on an XTENSION card.
 void hdu_bintable::read_heap(fits_file& file, const hdu_entry& entry) {
     std::int32_t theap = optional_int(entry, "THEAP", 0);
     if (theap < 0) fail("Bad THEAP value in BINTABLE");
