@@ -2,6 +2,7 @@
 // keywords, the main table, its rows and the heap with both THEAP placements.
 #include "fits.h"
 #include "fits_builder.h"
+#include "reading.h"
 
 #include <gtest/gtest.h>
 
@@ -34,21 +35,7 @@ fitsb::hdu table(int tfields, std::initializer_list<std::string> cards, int naxi
     return h;
 }
 
-// The error text of reading `bytes`, "" when they are read; the same in both modes.
-std::string error_of(const std::string& bytes) {
-    fitsb::temp_file f(bytes);
-    std::string errors[2];
-    const velmora::read_mode modes[2] = {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY};
-    for (int i = 0; i < 2; ++i) {
-        try {
-            fits_file file(f.path(), modes[i]);
-        } catch (const std::exception& e) {
-            errors[i] = e.what();
-        }
-    }
-    EXPECT_EQ(errors[0], errors[1]);
-    return errors[0];
-}
+using fitsb::error_of;
 
 std::unique_ptr<fits_file> read(const std::string& bytes, velmora::read_mode mode = velmora::RM_LOAD_DATA) {
     fitsb::temp_file f(bytes);

@@ -2,6 +2,7 @@
 // the size and content of their data arrays, and where the next HDU starts.
 #include "fits.h"
 #include "fits_builder.h"
+#include "reading.h"
 
 #include <gtest/gtest.h>
 
@@ -46,21 +47,7 @@ fitsb::hdu array_hdu(bool image, int bitpix, const std::vector<long long>& dims)
     return h;
 }
 
-// The error text of reading `bytes`, "" when they are read; the same in both modes.
-std::string error_of(const std::string& bytes) {
-    fitsb::temp_file f(bytes);
-    std::string errors[2];
-    const velmora::read_mode modes[2] = {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY};
-    for (int i = 0; i < 2; ++i) {
-        try {
-            fits_file file(f.path(), modes[i]);
-        } catch (const std::exception& e) {
-            errors[i] = e.what();
-        }
-    }
-    EXPECT_EQ(errors[0], errors[1]);
-    return errors[0];
-}
+using fitsb::error_of;
 
 std::unique_ptr<fits_file> read(const std::string& path, velmora::read_mode mode) {
     return std::make_unique<fits_file>(path, mode);
