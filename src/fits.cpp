@@ -912,6 +912,8 @@ void fits_file::require_data(std::uint64_t n) const {
 }
 
 void fits_file::read_bytes(char* dest, std::uint64_t n) {
+    // Nothing to copy; `dest` may be the null start of an empty buffer.
+    if (n == 0) return;
     require_data(n);
     if (block_pos_ < block_size) {
         std::uint64_t left = block_size - block_pos_;
