@@ -1,0 +1,131 @@
+// Fuzz target: one header card.
+//
+// The input, cut or blank-filled to exactly 80 bytes, is parsed by
+// keyword_record::parse; every accessor that the record's type and data type
+// allow is then read, the record goes through the name index of an entry, and
+// the tool lists it as it would list any keyword. The whole input, unpadded,
+// is also read by parse_number from its first position. A std::logic_error
+// from the parser is an expected outcome; anything else is a finding.
+#include "fits.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#define main tessary_main
+#include "../app/tessary.cpp"
+#undef main
+
+namespace {
+
+[[noreturn]] void finding(const char* what) {
+    std::fprintf(stderr, "\n*** %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+std::stringbuf listing;
+
+// Reads the value through the accessor of its data type.
+void read_value(const keyword_record& kr) {
+    switch (kr.get_dt()) {
+        case DT_BOOL: (void)kr.get_bool(); break;
+        case DT_INT: (void)kr.get_int(); break;
+        case DT_DOUBLE: (void)kr.get_double(); break;
+        case DT_STRING:
+            // A value of blanks only is the empty string, not a null value.
+            if (!kr.get_string().empty() && kr.get_string().back() == ' ')
+                finding("string value with a trailing blank");
+            break;
+        case DT_COMPLEX_INT: (void)kr.get_complex_int(); break;
+        case DT_COMPLEX_DOUBLE: (void)kr.get_complex_double(); break;
+        default: finding("non-null value of a data type a card cannot have");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+
+    // parse_number never throws, never moves past the text, and gives the
+    // value the C library reads from the same characters (D and d being E).
+    {
+        std::size_t pos = 0;
+        std::int32_t int_value = 0;
+        double double_value = 0.0;
+        std::int32_t dt = parse_number(input, pos, int_value, double_value);
+        if ((dt != DT_INT && dt != DT_DOUBLE) || pos > input.size()) finding("parse_number out of bounds");
+        std::string number = input.substr(0, pos);
+        if (number.find('\0') == std::string::npos) {
+            if (dt == DT_DOUBLE) {
+                for (char& c : number)
+                    if (c == 'D' || c == 'd') c = 'e';
+                double expected = std::strtod(number.c_str(), nullptr);
+                if (std::memcmp(&expected, &double_value, sizeof expected) != 0) finding("floating value misread");
+            } else if (pos != 0) {
+                long long expected = std::strtoll(number.c_str(), nullptr, 10);
+                expected = std::min<long long>(std::max<long long>(expected, INT32_MIN), INT32_MAX);
+                if (expected != int_value) finding("integer value misread");
+            }
+        }
+    }
+
+    std::string card = input.substr(0, card_size);
+    card.resize(card_size, ' ');
+
+    hdu_entry entry(HT_PRIMARY);
+    keyword_record kr;
+    try {
+        kr.parse(entry, card);
+    } catch (const std::logic_error&) {
+        return 0;
+    }
+
+    if (kr.name_.size() > 8 || kr.name_.find(' ') != std::string::npos) finding("name beyond columns 1-8");
+    if (kr.comment_.size() > card_size - 8) finding("comment longer than the card");
+    switch (kr.get_type()) {
+        case KWRT_VALUE:
+            (void)kr.get_name();
+            if (!kr.is_null()) read_value(kr);
+            else if (kr.get_dt() != DT_UNKNOWN && kr.get_dt() != DT_STRING) finding("null value of a typed keyword");
+            break;
+        case KWRT_CONTINUE:
+            if (kr.dt_ == DT_STRING && !kr.is_null_) (void)kr.get_string();
+            break;
+        case KWRT_END:
+        case KWRT_COMMENT:
+        case KWRT_HISTORY:
+        case KWRT_BLANK:
+            if (kr.dt_ != DT_UNKNOWN || !kr.is_null_) finding("commentary card with a value");
+            break;
+        default:
+            finding("card left unclassified");
+    }
+
+    // The record in an entry, and the tool's line for it.
+    entry.add_record(kr);
+    hdu_entry::position found = entry.find_record(kr.name_);
+    if (kr.type_ == KWRT_VALUE && found == entry.krs_.end()) finding("valued keyword missing from the name index");
+    if (kr.type_ != KWRT_VALUE && found != entry.krs_.end()) finding("commentary card in the name index");
+
+    listing.str(std::string());
+    std::streambuf* out = std::cout.rdbuf(&listing);
+    list_keywords(entry);
+    std::cout.rdbuf(out);
+    const std::string text = listing.str();
+    if (kr.type_ == KWRT_VALUE ? text.empty() || text.back() != '\n' : !text.empty())
+        finding("listing line missing or unexpected");
+    return 0;
+}
