@@ -2,7 +2,9 @@
 // each HDU's data and the heap of each binary table.
 #include "fits.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <exception>
 #include <iostream>
@@ -149,6 +151,26 @@ void report_bintable_hdu(const hdu_entry& entry) {
     write_line();
 }
 
+// The report of every HDU in file order, each followed by an empty line.
+void report_file(const fits_file& file) {
+    for (const hdu_entry& entry : file.hdus_) {
+        switch (entry.get_hdu_type()) {
+            case HT_PRIMARY:
+                report_simple_hdu(entry, "Primary");
+                break;
+            case HT_IMAGE:
+                report_simple_hdu(entry, "Image");
+                break;
+            case HT_BINTABLE:
+                report_bintable_hdu(entry);
+                break;
+            default:
+                std::cerr << "Unknown FITS extension" << std::endl;
+        }
+        write_line();
+    }
+}
+
 int main(int argc, char* argv[]) {
     if (argc < 2) {
         std::cout << "Usage: tessary <FITS-file>" << std::endl;
@@ -169,21 +191,13 @@ int main(int argc, char* argv[]) {
 
     // Standard output is not shared with C stdio, so each line goes out in one write.
     std::ios::sync_with_stdio(false);
-    for (const hdu_entry& entry : file->hdus_) {
-        switch (entry.get_hdu_type()) {
-            case HT_PRIMARY:
-                report_simple_hdu(entry, "Primary");
-                break;
-            case HT_IMAGE:
-                report_simple_hdu(entry, "Image");
-                break;
-            case HT_BINTABLE:
-                report_bintable_hdu(entry);
-                break;
-            default:
-                std::cerr << "Unknown FITS extension" << std::endl;
-        }
-        write_line();
+    report_file(*file);
+
+    // A report that could not be written (a full disk, a closed output) is a
+    // failure, not a listing.
+    if (!std::cout) {
+        std::cerr << "tessary: " << path << ": cannot write the report: " << std::strerror(errno) << std::endl;
+        return 1;
     }
     return 0;
 }

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -105,6 +107,17 @@ TEST(FailurePaths, UnreadableFile) {
     fitsb::temp_file f(empty_primary());
     std::filesystem::permissions(f.path(), std::filesystem::perms::none);
     expect_error(f.path(), "cannot open file: Permission denied", "mode 000");
+}
+
+// A report that cannot be written (here to a full device) is a failure.
+TEST(FailurePaths, ReportThatCannotBeWritten) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    fitsb::temp_file err("");
+    const std::string sample = fitsb::sample("test0.fits");
+    int status = std::system((std::string(TESSARY_BINARY) + " " + sample + " >/dev/full 2>" + err.path()).c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_EQ(fitsb::slurp(err.path()),
+              "tessary: " + sample + ": cannot write the report: No space left on device\n");
 }
 
 // A real file of a primary header (blocks 0-3) and four IMAGE extensions of
