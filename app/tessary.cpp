@@ -21,7 +21,8 @@ std::string line;
 
 // Appends a number in the report's notation: integers in decimal, doubles in
 // general notation with 15 significant digits (as printf's %.15g).
-void append(std::int64_t value) {
+template <typename Integer>
+void append(Integer value) {
     char text[24];
     line.append(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
@@ -45,7 +46,7 @@ void append_value(const keyword_record& kr, std::int32_t dt) {
             line += kr.get_bool() ? "TRUE" : "FALSE";
             break;
         case DT_INT:
-            append(std::int64_t{kr.get_int()});
+            append(kr.get_int());
             break;
         case DT_DOUBLE:
             append(kr.get_double());
@@ -56,9 +57,9 @@ void append_value(const keyword_record& kr, std::int32_t dt) {
         case DT_COMPLEX_INT: {
             const std::pair<std::int32_t, std::int32_t>& z = kr.get_complex_int();
             line += '(';
-            append(std::int64_t{z.first});
+            append(z.first);
             line += ',';
-            append(std::int64_t{z.second});
+            append(z.second);
             line += ')';
             break;
         }
@@ -79,8 +80,7 @@ void append_value(const keyword_record& kr, std::int32_t dt) {
 // Writes a line holding `prefix`, `size` and "B".
 void write_size_line(const char* prefix, std::uint64_t size) {
     line += prefix;
-    char text[24];
-    line.append(text, std::to_chars(text, text + sizeof text, size).ptr);
+    append(size);
     line += 'B';
     write_line();
 }
@@ -145,9 +145,9 @@ void report_bintable_hdu(const hdu_entry& entry) {
     hdu_entry::position theap = entry.find_record("THEAP");
     std::int32_t offset = theap == entry.krs_.end() ? 0 : theap->get_int();
     line += "Heap: ";
-    append(std::int64_t{pcount});
+    append(pcount);
     line += "B with offs=";
-    append(std::int64_t{offset});
+    append(offset);
     write_line();
 }
 

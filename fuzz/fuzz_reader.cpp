@@ -90,8 +90,7 @@ void check_loaded(const fits_file& file, std::size_t file_size) {
             total += table.data_.size() + table.heap_.size();
         } else {
             const hdu_simple_parent& simple = static_cast<const hdu_simple_parent&>(*hdu);
-            std::uint64_t expected = simple.get_dims().empty() ? 0 : simple.data_size();
-            if (simple.data_.size() != expected)
+            if (simple.data_.size() != simple.data_size())
                 finding("data array size differs from the header", std::to_string(simple.data_.size()));
             total += simple.data_.size();
         }

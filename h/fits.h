@@ -455,8 +455,6 @@ public:
     // The first `count` bytes of the block `ahead` data bytes beyond the
     // current position, rounded up to a block; empty when the file ends first.
     std::string peek_block_start(std::uint64_t ahead, std::size_t count);
-    // How data is treated.
-    read_mode mode() const { return mode_; }
     // Opens and measures the file and puts the reader at its start; the
     // constructor calls it before reading the HDUs.
     void open(const std::string& path);

@@ -175,21 +175,19 @@ bool read_floating(const std::string& text, std::size_t& pos, double& value) {
     if (!mantissa) return false;
     char e = at(text, i);
     if (e == 'E' || e == 'e' || e == 'D' || e == 'd') {
-        std::size_t j = i + 1;
-        std::string written = "e";
-        if (at(text, j) == '+' || at(text, j) == '-') written += text[j++];
-        if (is_digit(at(text, j))) {
+        std::size_t sign = at(text, i + 1) == '+' || at(text, i + 1) == '-' ? 1 : 0;
+        if (is_digit(at(text, i + 1 + sign))) {
             std::int32_t power = 0;
-            std::size_t k = i + 1;
-            read_decimal(text, k, power);
-            for (; is_digit(at(text, j)); ++j) written += text[j];
-            number += written;
+            std::size_t end = i + 1;
+            read_decimal(text, end, power);
+            number += 'e';
+            number.append(text, i + 1, end - i - 1);
             // An exponent beyond the 32-bit range saturates; it is far
             // outside the double range either way, so strtod decides.
             exponent = power > 1000 || power < -1000 || exponent + power > 1000 || exponent + power < -1000
                            ? 10000
                            : exponent + power;
-            i = j;
+            i = end;
         }
     }
     value = digits.empty() ? (negative ? -0.0 : 0.0) : decimal_to_double(number, negative, digits, exponent);
@@ -539,7 +537,7 @@ void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std
     if (entry.get_hdu_type() == HT_PRIMARY) read_groups_keywords(entry);
 
     std::uint64_t size = data_size();
-    if (dims_.empty() || size == 0) return;
+    if (size == 0) return;
     file.load_data(data_, size);
     file.end_block();
 }
