@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <ios>
 #include <iterator>
 #include <map>
@@ -116,6 +117,12 @@ extern const std::int32_t column_type_width[column_type_count];
 enum read_mode : std::int32_t {
     RM_LOAD_DATA = 0,    // read every data array and heap into memory
     RM_HEADERS_ONLY = 1  // pass over the data, checking only that the file holds it
+};
+
+// What a fits_file does with an HDU once it has been read and handed on.
+enum keep_mode : std::int32_t {
+    KM_KEEP_HDUS = 0,    // keep every HDU in hdus_
+    KM_RELEASE_HDUS = 1  // release each HDU after its callback; hdus_ stays empty
 };
 
 class fits_file;
@@ -426,11 +433,21 @@ hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name
 // The file reader
 // ---------------------------------------------------------------------------
 
-// An opened FITS file: reads every HDU at construction.
+// An opened FITS file: reads every HDU at construction. A regular file is
+// measured first, so that no size a header claims is allocated before the
+// file is known to hold it, and data that is not loaded is seeked over. Any
+// other input (a pipe, a FIFO, a character device) is read as a stream,
+// strictly front to back: its bytes are proved as they arrive.
 class fits_file {
 public:
+    // Receives each HDU as soon as it has been read and checked.
+    using hdu_callback = std::function<void(const hdu_entry&)>;
+
     // Opens `path`, reads every HDU and closes the file.
     explicit fits_file(const std::string& path, read_mode mode = RM_LOAD_DATA);
+    // As above, handing every HDU to `on_hdu` once it has been read; with
+    // KM_RELEASE_HDUS each HDU is released after the call instead of kept.
+    fits_file(const std::string& path, read_mode mode, const hdu_callback& on_hdu, keep_mode keep = KM_KEEP_HDUS);
     fits_file(const fits_file&) = delete;
     fits_file& operator=(const fits_file&) = delete;
 
@@ -447,14 +464,20 @@ public:
     void end_block();
 
     // Reads `n` data bytes into `buffer` (headers-only mode: passes over them
-    // instead, leaving `buffer` empty); fails before allocating when the file
-    // does not hold them.
+    // instead, leaving `buffer` empty). A regular file is checked to hold
+    // them before anything is allocated; from a stream the buffer grows in
+    // bounded steps as the bytes arrive.
     void load_data(std::vector<char>& buffer, std::uint64_t n);
-    // True when the file holds `n` more data bytes, block-rounded.
-    bool holds_data(std::uint64_t n) const;
-    // The first `count` bytes of the block `ahead` data bytes beyond the
-    // current position, rounded up to a block; empty when the file ends first.
-    std::string peek_block_start(std::uint64_t ahead, std::size_t count);
+    // Of two places where the current HDU's data may end, `nearer` or
+    // `farther` bytes ahead: true when the input bears out the nearer one,
+    // because the block after it starts an extension ("XTENSION= ") or the
+    // input does not hold the farther one, block-rounded. A stream is read
+    // ahead to tell; what was read is replayed by the reads that follow.
+    bool data_ends_nearer(std::uint64_t nearer, std::uint64_t farther);
+    // Number of cards from the reading position up to and including the
+    // next END card, found within a bounded look-ahead; when none is found
+    // there, the cards looked at.
+    std::size_t cards_to_end();
     // Opens and measures the file and puts the reader at its start; the
     // constructor calls it before reading the HDUs.
     void open(const std::string& path);
@@ -465,15 +488,34 @@ public:
     std::uint32_t block_pos_;       // next unread byte of block_; block_size when used up
 
 private:
-    bool at_end() const;
+    bool next_hdu_block();
     std::int32_t hdu_kind(const std::string& first_card) const;
     void load_block(const char* failure);
-    void read_stream(char* dest, std::uint64_t n, const char* failure);
+    std::size_t read_input(char* dest, std::size_t n);
+    std::size_t take(char* dest, std::size_t n);
+    std::uint64_t drop(std::uint64_t n);
+    std::uint64_t drop_input(std::uint64_t n);
+    std::size_t read_ahead(std::size_t n);
+    std::uint64_t pending() const;
+    bool holds_data(std::uint64_t n) const;
     void require_data(std::uint64_t n) const;
+    std::uint64_t beyond_block(std::uint64_t n) const;
+    std::string peek_block_start(std::uint64_t ahead, std::size_t count);
+    bool stream_data_ends_nearer(std::uint64_t nearer, std::uint64_t farther);
 
     read_mode mode_;                // data loaded or passed over
-    std::uint64_t file_size_ = 0;   // length of the file in bytes
-    std::uint64_t file_pos_ = 0;    // bytes taken from the stream so far
+    bool stream_ = false;           // input read front to back, its size unknown
+    std::uint64_t file_size_ = 0;   // length of a regular file in bytes
+    std::uint64_t file_pos_ = 0;    // input bytes the reader has consumed
+    std::int32_t hdus_read_ = 0;    // HDUs read so far, kept or released
+    // Input read ahead of the reading position, replayed in this order:
+    // `ahead_unseen_` bytes passed over without keeping them (data of a
+    // stream in headers-only mode), then ahead_ from ahead_pos_; after them
+    // the input goes on unless `input_ended_`.
+    std::uint64_t ahead_unseen_ = 0;
+    std::string ahead_;
+    std::size_t ahead_pos_ = 0;
+    bool input_ended_ = false;      // the input delivered its last byte
 };
 
 }  // namespace velmora

@@ -473,6 +473,12 @@ keyword_record expect_int_card(fits_file& file, const hdu_entry& entry, const st
     return kr;
 }
 
+// Makes room for the header's records at once: the first card, already
+// read, and every card up to END as far as the reader can see it.
+void reserve_records(fits_file& file, hdu_entry& entry) {
+    entry.krs_.reserve(entry.krs_.size() + 1 + file.cards_to_end());
+}
+
 // Appends every further card up to and including END.
 void read_free_cards(fits_file& file, hdu_entry& entry) {
     std::string card;
@@ -513,6 +519,7 @@ std::int32_t bitpix_to_dt(std::int32_t bitpix) {
 hdu_simple_parent::~hdu_simple_parent() = default;
 
 void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
+    reserve_records(file, entry);
     check_first_card(entry, first_card);
 
     keyword_record bitpix = expect_int_card(file, entry, "BITPIX");
@@ -702,6 +709,7 @@ std::uint64_t hdu_bintable::table_size() const {
 }
 
 void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
+    reserve_records(file, entry);
     keyword_record xtension;
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
     if (xtension.is_null() || xtension.get_string() != "BINTABLE") fail("Not conforming to the standard");
@@ -803,7 +811,7 @@ void hdu_bintable::read_heap(fits_file& file, const hdu_entry& entry) {
     bool standard = false;
     if (table <= gap && gap <= table + pcount &&
         round_up_to_block(table + gap + pcount) != round_up_to_block(table + pcount)) {
-        standard = !file.holds_data(gap + pcount) || file.peek_block_start(pcount, 10) == "XTENSION= ";
+        standard = file.data_ends_nearer(pcount, gap + pcount);
     }
 
     if (standard) {
@@ -819,29 +827,49 @@ void hdu_bintable::read_heap(fits_file& file, const hdu_entry& entry) {
 // File reader
 // ---------------------------------------------------------------------------
 
-fits_file::fits_file(const std::string& path, read_mode mode) : block_pos_(block_size), mode_(mode) {
+namespace {
+
+// What a stream's data buffers grow by at least, and what is read ahead of
+// the reader in one go.
+constexpr std::size_t stream_step = std::size_t{1} << 20;
+// How far ahead cards_to_end looks for an END card (364 blocks).
+constexpr std::size_t end_look_ahead = std::size_t{1} << 20;
+
+// True when the card at `card` is an END card: the name END, then a blank.
+bool is_end_card(const char* card) { return std::memcmp(card, "END ", 4) == 0; }
+
+}  // namespace
+
+fits_file::fits_file(const std::string& path, read_mode mode) : fits_file(path, mode, hdu_callback()) {}
+
+fits_file::fits_file(const std::string& path, read_mode mode, const hdu_callback& on_hdu, keep_mode keep)
+    : block_pos_(block_size), mode_(mode) {
     ifs_.exceptions(std::ios::failbit | std::ios::badbit);
     open(path);
-    while (!at_end()) {
+    while (next_hdu_block()) {
         std::string card;
         read_card(card);
         std::int32_t kind = hdu_kind(card);
         hdus_.emplace_back(kind);
         hdu_entry& entry = hdus_.back();
         entry.get_hdu()->read_header(*this, entry, card);
+        ++hdus_read_;
+        if (on_hdu) on_hdu(entry);
+        if (keep == KM_RELEASE_HDUS) hdus_.pop_back();
     }
     ifs_.close();
+    std::string().swap(ahead_);
 }
 
-// Opens the file and measures it, so that data sizes can be checked before
-// anything is allocated.
+// Opens the input. A regular file is measured, so that data sizes can be
+// checked before anything is allocated; anything else is read as a stream.
 void fits_file::open(const std::string& path) {
     std::error_code ec;
     std::filesystem::file_status status = std::filesystem::status(path, ec);
     if (ec) throw read_error("cannot open file: " + ec.message());
     if (std::filesystem::is_directory(status))
         throw read_error("cannot read file: " + std::make_error_code(std::errc::is_a_directory).message());
-    if (!std::filesystem::is_regular_file(status)) throw read_error("cannot read file: not a regular file");
+    stream_ = !std::filesystem::is_regular_file(status);
     if (ifs_.is_open()) ifs_.close();
     try {
         ifs_.open(path, std::ios::binary);
@@ -849,24 +877,40 @@ void fits_file::open(const std::string& path) {
         int err = errno;
         throw read_error("cannot open file: " + std::generic_category().message(err ? err : EIO));
     }
-    file_size_ = std::filesystem::file_size(path, ec);
-    if (ec) throw read_error("cannot read file: " + ec.message());
+    file_size_ = 0;
+    if (!stream_) {
+        file_size_ = std::filesystem::file_size(path, ec);
+        if (ec) throw read_error("cannot read file: " + ec.message());
+    }
     file_pos_ = 0;
     block_pos_ = block_size;
+    ahead_unseen_ = 0;
+    ahead_.clear();
+    ahead_pos_ = 0;
+    input_ended_ = false;
 }
 
-// Only fewer than a block's bytes left ends the file: they are ignored.
-bool fits_file::at_end() const {
-    return block_pos_ >= block_size && file_size_ - std::min(file_pos_, file_size_) < block_size;
+// Loads the block where the next HDU's first card is due; false when fewer
+// than a block's bytes are left, which ends the file (they are ignored). A
+// regular file is taken at its measured length.
+bool fits_file::next_hdu_block() {
+    if (!stream_) {
+        if (file_size_ - std::min(file_pos_, file_size_) < block_size) return false;
+        load_block(ends_in_header);
+        return true;
+    }
+    if (take(block_, block_size) < block_size) return false;
+    block_pos_ = 0;
+    return true;
 }
 
 std::int32_t fits_file::hdu_kind(const std::string& first_card) const {
     if (first_card.compare(0, 7, "SIMPLE ") == 0) {
-        if (!hdus_.empty()) fail("Primary HDU not first");
+        if (hdus_read_ != 0) fail("Primary HDU not first");
         return HT_PRIMARY;
     }
     if (first_card.compare(0, 10, "XTENSION= ") == 0) {
-        if (hdus_.empty()) fail("Extension without primary HDU");
+        if (hdus_read_ == 0) fail("Extension without primary HDU");
         if (first_card.compare(10, 10, "'BINTABLE'") == 0) return HT_BINTABLE;
         if (first_card.compare(10, 10, "'IMAGE   '") == 0) return HT_IMAGE;
         fail("Unknown extension");
@@ -874,21 +918,103 @@ std::int32_t fits_file::hdu_kind(const std::string& first_card) const {
     fail("Unexpected keyword or bad format");
 }
 
-// Reads `n` bytes from the stream; a short read or a read error becomes
-// `failure`, or the system's reason for a read error.
-void fits_file::read_stream(char* dest, std::uint64_t n, const char* failure) {
+// Reads up to `n` bytes from the input itself; fewer only where it ends. A
+// read error is "cannot read file: <reason>".
+std::size_t fits_file::read_input(char* dest, std::size_t n) {
+    if (input_ended_ || n == 0) return 0;
     errno = 0;
     try {
         ifs_.read(dest, static_cast<std::streamsize>(n));
+        return n;
     } catch (const std::ios_base::failure&) {
         if (ifs_.bad() && errno != 0) throw read_error(std::string("cannot read file: ") + std::strerror(errno));
-        throw read_error(failure);
+        std::size_t got = static_cast<std::size_t>(ifs_.gcount());
+        ifs_.clear();
+        input_ended_ = true;
+        return got;
     }
-    file_pos_ += n;
+}
+
+// Input bytes read ahead and not yet taken by the reader.
+std::uint64_t fits_file::pending() const { return ahead_unseen_ + (ahead_.size() - ahead_pos_); }
+
+// Takes the next `n` input bytes: those read ahead first, then the input
+// itself. Returns fewer only where the input ends.
+std::size_t fits_file::take(char* dest, std::size_t n) {
+    std::size_t done = 0;
+    if (ahead_unseen_ != 0) {
+        // Data passed over unseen, which the headers-only mode never looks at.
+        done = static_cast<std::size_t>(std::min<std::uint64_t>(n, ahead_unseen_));
+        std::memset(dest, 0, done);
+        ahead_unseen_ -= done;
+    }
+    if (done < n && ahead_pos_ < ahead_.size()) {
+        std::size_t k = std::min(n - done, ahead_.size() - ahead_pos_);
+        std::memcpy(dest + done, ahead_.data() + ahead_pos_, k);
+        ahead_pos_ += k;
+        done += k;
+        if (ahead_pos_ == ahead_.size()) {
+            ahead_.clear();
+            ahead_pos_ = 0;
+        }
+    }
+    done += read_input(dest + done, n - done);
+    file_pos_ += done;
+    return done;
+}
+
+// Passes over the next `n` input bytes: those read ahead first, then a seek
+// in a regular file, or reading and dropping from a stream. Returns fewer
+// only where a stream ends.
+std::uint64_t fits_file::drop(std::uint64_t n) {
+    std::uint64_t done = std::min(n, ahead_unseen_);
+    ahead_unseen_ -= done;
+    if (done < n && ahead_pos_ < ahead_.size()) {
+        std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, ahead_.size() - ahead_pos_));
+        ahead_pos_ += k;
+        done += k;
+        if (ahead_pos_ == ahead_.size()) {
+            ahead_.clear();
+            ahead_pos_ = 0;
+        }
+    }
+    if (done < n) {
+        if (stream_) {
+            done += drop_input(n - done);
+        } else {
+            ifs_.seekg(static_cast<std::streamoff>(n - done), std::ios::cur);
+            done = n;
+        }
+    }
+    file_pos_ += done;
+    return done;
+}
+
+// Reads and drops up to `n` bytes of the input, a bounded chunk at a time.
+std::uint64_t fits_file::drop_input(std::uint64_t n) {
+    char chunk[32768];
+    std::uint64_t done = 0;
+    while (done < n) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, sizeof chunk));
+        std::size_t got = read_input(chunk, want);
+        done += got;
+        if (got < want) break;
+    }
+    return done;
+}
+
+// Reads up to `n` more bytes of the input ahead of the reader and keeps
+// them; fewer only where the input ends.
+std::size_t fits_file::read_ahead(std::size_t n) {
+    std::size_t at = ahead_.size();
+    ahead_.resize(at + n);
+    std::size_t got = read_input(&ahead_[at], n);
+    ahead_.resize(at + got);
+    return got;
 }
 
 void fits_file::load_block(const char* failure) {
-    read_stream(block_, block_size, failure);
+    if (take(block_, block_size) < block_size) throw read_error(failure);
     block_pos_ = 0;
 }
 
@@ -898,15 +1024,40 @@ void fits_file::read_card(std::string& card) {
     block_pos_ += card_size;
 }
 
-bool fits_file::holds_data(std::uint64_t n) const {
-    std::uint64_t left = block_size - block_pos_;
-    if (n <= left) return true;
-    std::uint64_t remaining = file_size_ - std::min(file_pos_, file_size_);
-    return round_up_to_block(n - left) <= remaining;
+std::size_t fits_file::cards_to_end() {
+    std::size_t cards = 0;
+    for (std::uint32_t pos = block_pos_; pos + card_size <= block_size; pos += card_size) {
+        ++cards;
+        if (is_end_card(block_ + pos)) return cards;
+    }
+    if (ahead_unseen_ != 0) return cards;
+    // The blocks after the current one, read ahead and kept for the reader.
+    for (std::size_t at = ahead_pos_; at - ahead_pos_ < end_look_ahead; at += block_size) {
+        if (ahead_.size() - at < block_size && read_ahead(block_size - (ahead_.size() - at)) == 0) return cards;
+        if (ahead_.size() - at < block_size) return cards;
+        for (std::size_t pos = 0; pos < block_size; pos += card_size) {
+            ++cards;
+            if (is_end_card(ahead_.data() + at + pos)) return cards;
+        }
+    }
+    return cards;
 }
 
+// Bytes past the end of the current block that the next `n` data bytes
+// reach into, block-rounded.
+std::uint64_t fits_file::beyond_block(std::uint64_t n) const {
+    std::uint64_t left = block_size - block_pos_;
+    return n <= left ? 0 : round_up_to_block(n - left);
+}
+
+bool fits_file::holds_data(std::uint64_t n) const {
+    return beyond_block(n) <= file_size_ - std::min(file_pos_, file_size_);
+}
+
+// A regular file must hold the data before anything is read or allocated;
+// a stream proves it by delivering the bytes.
 void fits_file::require_data(std::uint64_t n) const {
-    if (!holds_data(n)) throw read_error(ends_in_data);
+    if (!stream_ && !holds_data(n)) throw read_error(ends_in_data);
 }
 
 void fits_file::read_bytes(char* dest, std::uint64_t n) {
@@ -926,7 +1077,7 @@ void fits_file::read_bytes(char* dest, std::uint64_t n) {
         block_pos_ = block_size;
     }
     std::uint64_t whole = n / block_size * block_size;
-    if (whole != 0) read_stream(dest, whole, ends_in_data);
+    if (whole != 0 && take(dest, static_cast<std::size_t>(whole)) < whole) throw read_error(ends_in_data);
     std::uint64_t rest = n % block_size;
     if (rest == 0) return;
     load_block(ends_in_data);
@@ -943,11 +1094,9 @@ void fits_file::skip_bytes(std::uint64_t n) {
     std::uint64_t beyond = n - left;
     std::uint64_t whole = beyond / block_size * block_size;
     // The skip ends inside the block after the whole ones, which must be there.
-    if (whole + block_size > file_size_ - std::min(file_pos_, file_size_)) throw read_error(ends_in_data);
-    if (whole != 0) {
-        ifs_.seekg(static_cast<std::streamoff>(whole), std::ios::cur);
-        file_pos_ += whole;
-    }
+    if (!stream_ && whole + block_size > file_size_ - std::min(file_pos_, file_size_)) throw read_error(ends_in_data);
+    block_pos_ = block_size;
+    if (whole != 0 && drop(whole) < whole) throw read_error(ends_in_data);
     load_block(ends_in_data);
     block_pos_ = static_cast<std::uint32_t>(beyond % block_size);
 }
@@ -960,8 +1109,17 @@ void fits_file::load_data(std::vector<char>& buffer, std::uint64_t n) {
         pass_bytes(n);
         return;
     }
-    buffer.assign(static_cast<std::size_t>(n), 0);
-    read_bytes(buffer.data(), n);
+    // A regular file's buffer is allocated whole: the file holds the bytes.
+    // A stream's grows with what has arrived, so that a size the header only
+    // claims is never allocated.
+    buffer.clear();
+    while (buffer.size() < n) {
+        std::uint64_t have = buffer.size();
+        std::uint64_t step = stream_ ? std::max<std::uint64_t>(have, stream_step) : n;
+        step = std::min(step, n - have);
+        buffer.resize(static_cast<std::size_t>(have + step));
+        read_bytes(buffer.data() + have, step);
+    }
 }
 
 void fits_file::pass_bytes(std::uint64_t n) {
@@ -974,29 +1132,74 @@ void fits_file::pass_bytes(std::uint64_t n) {
     n -= left;
     block_pos_ = block_size;
     std::uint64_t whole = n / block_size * block_size;
-    if (whole != 0) {
-        ifs_.seekg(static_cast<std::streamoff>(whole), std::ios::cur);
-        file_pos_ += whole;
-    }
+    if (whole != 0 && drop(whole) < whole) throw read_error(ends_in_data);
     std::uint64_t rest = n % block_size;
     if (rest == 0) return;
     load_block(ends_in_data);
     block_pos_ = static_cast<std::uint32_t>(rest);
 }
 
+bool fits_file::data_ends_nearer(std::uint64_t nearer, std::uint64_t farther) {
+    if (stream_) return stream_data_ends_nearer(nearer, farther);
+    return !holds_data(farther) || peek_block_start(nearer, 10) == "XTENSION= ";
+}
+
+// The first `count` bytes of the block `ahead` data bytes beyond the current
+// position, rounded up to a block; empty when the file ends first. Seeks
+// there and back: regular files only.
 std::string fits_file::peek_block_start(std::uint64_t ahead, std::size_t count) {
-    // The current position in the file, then the block boundary at or after
-    // the end of the next `ahead` bytes.
-    const std::uint64_t resume = file_pos_;
+    const std::uint64_t resume = file_pos_ + pending();
     std::uint64_t here = file_pos_ - (block_size - block_pos_);
     std::uint64_t target = round_up_to_block(saturating_add(here, ahead));
     if (target >= file_size_ || file_size_ - target < count) return std::string();
     std::string bytes(count, '\0');
     ifs_.seekg(static_cast<std::streamoff>(target));
-    read_stream(&bytes[0], count, ends_in_data);
+    if (read_input(&bytes[0], count) < count) throw read_error(ends_in_data);
     ifs_.seekg(static_cast<std::streamoff>(resume));
-    file_pos_ = resume;
     return bytes;
+}
+
+// A stream is read ahead to the block after the nearer end, which is kept
+// whole since it may start the next HDU, and then on to the farther end.
+// The data in between is kept in the loading mode and only counted in the
+// headers-only mode. There, when the input ends before the farther end, what
+// it held past the kept block is not kept either: the reading resumes at
+// that block, which does not start an extension, so its first card ends the
+// reading whatever follows.
+bool fits_file::stream_data_ends_nearer(std::uint64_t nearer, std::uint64_t farther) {
+    const bool keep = mode_ == RM_LOAD_DATA;
+    const std::uint64_t to_nearer = beyond_block(nearer);
+    const std::uint64_t to_farther = beyond_block(farther);
+    // Reads ahead until `offset` bytes past the current block are read;
+    // false when the input ends first. Unkept bytes can only come first.
+    auto reach = [this](std::uint64_t offset, bool kept) {
+        while (pending() < offset) {
+            std::uint64_t want = offset - pending();
+            if (!kept && ahead_pos_ == ahead_.size()) {
+                std::uint64_t got = drop_input(want);
+                ahead_unseen_ += got;
+                if (got < want) return false;
+            } else if (read_ahead(static_cast<std::size_t>(std::min<std::uint64_t>(want, stream_step))) == 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!reach(to_nearer, keep)) return true;
+    const bool whole_block = reach(to_nearer + block_size, true);
+    const std::uint64_t block_at = ahead_pos_ + (to_nearer - std::min(to_nearer, ahead_unseen_));
+    if (ahead_.size() >= block_at + 10 && ahead_.compare(block_at, 10, "XTENSION= ") == 0) return true;
+    if (!whole_block) return true;
+    if (to_farther <= pending()) return false;
+    if (keep) return !reach(to_farther, true);
+    const std::uint64_t rest = to_farther - pending();
+    const std::uint64_t passed = drop_input(rest);
+    if (passed < rest) return true;
+    // The farther end is reached: everything read ahead is data passed over.
+    ahead_unseen_ += (ahead_.size() - ahead_pos_) + passed;
+    ahead_.clear();
+    ahead_pos_ = 0;
+    return false;
 }
 
 }  // namespace velmora
