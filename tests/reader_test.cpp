@@ -2,6 +2,7 @@
 // what ends the file, and how a short or missing file is reported.
 #include "fits.h"
 #include "fits_builder.h"
+#include "reading.h"
 
 #include <gtest/gtest.h>
 
@@ -56,9 +57,18 @@ outcome read_both(const std::string& path) {
     return load;
 }
 
+// Reads the bytes from a file and through a pipe, in both modes.
 outcome read_bytes_both(const std::string& bytes) {
     fitsb::temp_file f(bytes);
-    return read_both(f.path());
+    outcome file = read_both(f.path());
+    for (velmora::read_mode mode : {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY}) {
+        fitsb::piped_input pipe(bytes);
+        outcome stream = read_path(pipe.path(), mode);
+        EXPECT_EQ(stream.kinds, file.kinds) << "stream, mode " << mode;
+        EXPECT_EQ(stream.error, file.error) << "stream, mode " << mode;
+        EXPECT_EQ(stream.stream_failure, file.stream_failure) << "stream, mode " << mode;
+    }
+    return file;
 }
 
 const std::string primary = fitsb::primary(8, {}).end().bytes();

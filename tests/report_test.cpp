@@ -164,12 +164,12 @@ TEST(Report, SizesBeyond32BitsArePrintedWhole) {
 }
 
 TEST(Report, EmptyOrShortFileGivesNoOutput) {
-    for (const std::string& bytes : {std::string(), no_data.substr(0, 2879)}) {
-        fitsb::temp_file f(bytes);
-        fitsb::run_result r = fitsb::tessary(f.path());
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "");
+    fitsb::temp_file empty(""), short_file(no_data.substr(0, 2879));
+    for (const std::string& path : {empty.path(), short_file.path(), std::string("/dev/null")}) {
+        fitsb::run_result r = fitsb::tessary(path);
+        EXPECT_EQ(r.status, 0) << path;
+        EXPECT_EQ(r.out, "") << path;
+        EXPECT_EQ(r.err, "") << path;
     }
 }
 
