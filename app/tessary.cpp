@@ -2,22 +2,72 @@
 // each HDU's data and the heap of each binary table.
 #include "fits.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 using namespace velmora;
 
 namespace {
 
-// The report line being composed; written and flushed as a whole.
+// The report composed so far: its lines in order, each with its newline,
+// held in chunks so that growing it never copies what it already holds.
+class composed_report {
+public:
+    // Keeps one whole line.
+    void keep(const std::string& text) {
+        if (chunks_.empty() || chunks_.back().text.capacity() - chunks_.back().text.size() < text.size()) {
+            chunks_.emplace_back();
+            chunks_.back().text.reserve(std::max(chunk_size, text.size()));
+        }
+        chunk& last = chunks_.back();
+        last.text += text;
+        last.ends.push_back(last.text.size());
+    }
+
+    // Writes every line to `out`, each with one write and a flush; false,
+    // with errno telling why, as soon as the output fails.
+    bool write(std::FILE* out) const {
+        for (const chunk& c : chunks_) {
+            std::size_t begin = 0;
+            for (std::size_t end : c.ends) {
+                std::size_t n = end - begin;
+                if (std::fwrite(c.text.data() + begin, 1, n, out) != n || std::fflush(out) != 0) return false;
+                begin = end;
+            }
+        }
+        return true;
+    }
+
+    // The whole text, and a fresh start.
+    std::string text() const {
+        std::string all;
+        for (const chunk& c : chunks_) all += c.text;
+        return all;
+    }
+    void clear() { chunks_.clear(); }
+
+private:
+    static constexpr std::size_t chunk_size = std::size_t{1} << 20;
+    struct chunk {
+        std::string text;
+        std::vector<std::size_t> ends;  // where each line ends in text
+    };
+    std::vector<chunk> chunks_;
+};
+
+// The report line being composed, and the lines composed before it.
 std::string line;
+composed_report report;
 
 // Appends a number in the report's notation: integers in decimal, doubles in
 // general notation with 15 significant digits (as printf's %.15g).
@@ -31,11 +81,10 @@ void append(double value) {
     line.append(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15).ptr);
 }
 
-// Ends the line: newline, then a flush, so every line reaches its reader at once.
+// Ends the line with its newline and keeps it for the report.
 void write_line() {
     line += '\n';
-    std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
-    std::cout.flush();
+    report.keep(line);
     line.clear();
 }
 
@@ -151,27 +200,33 @@ void report_bintable_hdu(const hdu_entry& entry) {
     write_line();
 }
 
-// The report of every HDU in file order, each followed by an empty line.
-void report_file(const fits_file& file) {
-    for (const hdu_entry& entry : file.hdus_) {
-        switch (entry.get_hdu_type()) {
-            case HT_PRIMARY:
-                report_simple_hdu(entry, "Primary");
-                break;
-            case HT_IMAGE:
-                report_simple_hdu(entry, "Image");
-                break;
-            case HT_BINTABLE:
-                report_bintable_hdu(entry);
-                break;
-            default:
-                std::cerr << "Unknown FITS extension" << std::endl;
-        }
-        write_line();
+// The report of one HDU, followed by an empty line.
+void report_hdu(const hdu_entry& entry) {
+    switch (entry.get_hdu_type()) {
+        case HT_PRIMARY:
+            report_simple_hdu(entry, "Primary");
+            break;
+        case HT_IMAGE:
+            report_simple_hdu(entry, "Image");
+            break;
+        case HT_BINTABLE:
+            report_bintable_hdu(entry);
+            break;
+        default:
+            std::cerr << "Unknown FITS extension" << std::endl;
     }
+    write_line();
+}
+
+// The report of every HDU a file kept, in file order.
+void report_file(const fits_file& file) {
+    for (const hdu_entry& entry : file.hdus_) report_hdu(entry);
 }
 
 int main(int argc, char* argv[]) {
+    // Standard output is fully buffered and flushed after every line, so
+    // each line goes out in one write, to a terminal as well.
+    std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
     if (argc < 2) {
         std::cout << "Usage: tessary <FITS-file>" << std::endl;
         return 4;
@@ -179,23 +234,21 @@ int main(int argc, char* argv[]) {
     const std::string path = argv[1];
 
     // Every header is read before the first line is printed, so a bad file
-    // leaves standard output empty. The report needs only the data's sizes:
-    // the data is passed over (the file must still hold it), never loaded.
-    std::unique_ptr<fits_file> file;
+    // leaves standard output empty. Each HDU's lines are composed as soon as
+    // it has been read and checked, and its records are then released: what
+    // is kept until the end is what will be printed. The report needs only
+    // the data's sizes: the data is passed over (the file must still hold
+    // it), never loaded.
     try {
-        file = std::make_unique<fits_file>(path, RM_HEADERS_ONLY);
+        fits_file file(path, RM_HEADERS_ONLY, report_hdu, KM_RELEASE_HDUS);
     } catch (const std::exception& e) {
         std::cerr << "tessary: " << path << ": " << e.what() << std::endl;
         return 1;
     }
 
-    // Standard output is not shared with C stdio, so each line goes out in one write.
-    std::ios::sync_with_stdio(false);
-    report_file(*file);
-
     // A report that could not be written (a full disk, a closed output) is a
     // failure, not a listing.
-    if (!std::cout) {
+    if (!report.write(stdout)) {
         std::cerr << "tessary: " << path << ": cannot write the report: " << std::strerror(errno) << std::endl;
         return 1;
     }
