@@ -221,12 +221,22 @@ namespace fitsb {
 // Path of a shipped sample file.
 inline std::string sample(const std::string& name) { return std::string(TESSARY_DATA_DIR) + "/" + name; }
 
-// Runs the built tessary on one path. A regular file of up to 3 GiB is also
+// The report of `path` composed with every HDU kept, read in this process
+// (the tool releases each HDU once its lines are composed): output, error
+// line and status as the tool would give them.
+run_result kept_report(const std::string& path);
+
+// Runs the built tessary on one path; the report of the kept HDUs must be the
+// same. A regular file of up to 3 GiB is also
 // read through a pipe (as /dev/stdin), which must give the same output,
 // message and status; the peak memory is the larger of the two runs. (Larger
 // sparse files would pour many seconds of zeros through the pipe.)
 inline run_result tessary(const std::string& path) {
     run_result file = run(TESSARY_BINARY, {path});
+    run_result kept = kept_report(path);
+    EXPECT_EQ(kept.out, file.out) << "HDUs kept: " << path;
+    EXPECT_EQ(kept.err, file.err) << "HDUs kept: " << path;
+    EXPECT_EQ(kept.status, file.status) << "HDUs kept: " << path;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t{3} << 30)) return file;
     run_result piped = run(TESSARY_BINARY, {"/dev/stdin"}, &path);
