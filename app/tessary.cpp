@@ -26,8 +26,10 @@ public:
     // Keeps one whole line.
     void keep(const std::string& text) {
         if (chunks_.empty() || chunks_.back().text.capacity() - chunks_.back().text.size() < text.size()) {
+            // Each chunk twice the one before, up to a MiB: a short report stays small.
+            std::size_t size = chunks_.empty() ? first_chunk : std::min(2 * chunks_.back().text.capacity(), last_chunk);
             chunks_.emplace_back();
-            chunks_.back().text.reserve(std::max(chunk_size, text.size()));
+            chunks_.back().text.reserve(std::max(size, text.size()));
         }
         chunk& last = chunks_.back();
         last.text += text;
@@ -57,7 +59,8 @@ public:
     void clear() { chunks_.clear(); }
 
 private:
-    static constexpr std::size_t chunk_size = std::size_t{1} << 20;
+    static constexpr std::size_t first_chunk = std::size_t{1} << 12;
+    static constexpr std::size_t last_chunk = std::size_t{1} << 20;
     struct chunk {
         std::string text;
         std::vector<std::size_t> ends;  // where each line ends in text

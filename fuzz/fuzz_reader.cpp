@@ -1,23 +1,32 @@
 // Fuzz target: arbitrary bytes as a FITS file, read whole.
 //
 // Each input becomes the contents of one in-memory file (a memfd, opened by
-// its /proc/self/fd path like any regular file) and is read twice:
-//   1. by velmora::fits_file in RM_LOAD_DATA mode, every data array and heap
-//      loaded, followed by the tool's report of the loaded HDUs;
-//   2. by the tool itself (its main, renamed), which reads headers only.
-// Both must agree: the same report on success, and on failure the tool's one
-// line "tessary: <path>: <message>" with the message the loading reader threw,
-// status 1 and nothing on standard output. The loaded data may never exceed
-// the input's size. A std::logic_error (std::out_of_range included) or a
+// its /proc/self/fd path like any regular file) and of a pipe (a stream, read
+// front to back), and is read four times:
+//   1. by velmora::fits_file from the file in RM_LOAD_DATA mode, every HDU
+//      kept with its data arrays and heaps, followed by the tool's report of
+//      the kept HDUs;
+//   2. by the tool itself (its main, renamed) from the file: headers only,
+//      each HDU's lines composed as soon as it is read and the HDU released;
+//   3. by velmora::fits_file from the pipe in RM_LOAD_DATA mode, each HDU
+//      checked and reported by the callback and then released;
+//   4. by the tool from the pipe.
+// All must agree: the same report on success, and on failure the same
+// message (the tool's one line "tessary: <path>: <message>", status 1 and
+// nothing on standard output). The loaded data may never exceed the input's
+// size. A std::logic_error (std::out_of_range included) or a
 // std::ios_base::failure from the reader is an expected outcome, except a
 // std::length_error or an out-of-range error other than that of a column
 // format cut short; anything else that leaves the reader is a finding.
 #include "fits.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +36,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 
 #define main tessary_main
@@ -35,12 +45,13 @@
 
 namespace {
 
-// The in-memory file every input is written to.
+// The in-memory file every input is written to, and the one that takes the
+// tool's standard output.
 int memfd = -1;
 std::string memfd_path;
+int outfd = -1;
 
-// Standard output and error of the tool while it runs.
-std::stringbuf captured_out;
+// Standard error of the tool while it runs.
 std::stringbuf captured_err;
 
 [[noreturn]] void finding(const char* what, const std::string& detail) {
@@ -49,81 +60,122 @@ std::stringbuf captured_err;
     std::abort();
 }
 
-void write_input(const std::uint8_t* data, std::size_t size) {
-    if (::ftruncate(memfd, 0) != 0) finding("cannot truncate the memfd", "");
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pwrite(memfd, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0) finding("cannot write the memfd", "");
+void write_all(int fd, const std::uint8_t* data, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) return;  // the reader stopped early
         done += static_cast<std::size_t>(n);
     }
 }
 
-// Runs `body` with std::cout and std::cerr captured.
-template <typename F>
-auto captured(F body) {
-    captured_out.str(std::string());
-    captured_err.str(std::string());
-    std::streambuf* out = std::cout.rdbuf(&captured_out);
-    std::streambuf* err = std::cerr.rdbuf(&captured_err);
-    struct restore {
-        std::streambuf* out;
-        std::streambuf* err;
-        ~restore() {
-            std::cout.rdbuf(out);
-            std::cerr.rdbuf(err);
-        }
-    } r{out, err};
-    return body();
+void write_input(const std::uint8_t* data, std::size_t size) {
+    if (::ftruncate(memfd, 0) != 0 || ::lseek(memfd, 0, SEEK_SET) != 0) finding("cannot reset the memfd", "");
+    write_all(memfd, data, size);
 }
 
-// Loaded data of every HDU: each array exactly as large as its header says,
-// and all of them together no larger than the file.
-void check_loaded(const fits_file& file, std::size_t file_size) {
-    std::uint64_t total = 0;
-    for (const hdu_entry& entry : file.hdus_) {
-        const hdu_data* hdu = entry.get_hdu().get();
-        if (entry.get_hdu_type() == HT_BINTABLE) {
-            const hdu_bintable& table = static_cast<const hdu_bintable&>(*hdu);
-            if (table.data_.size() != table.table_size())
-                finding("main table size differs from NAXIS1 x NAXIS2", std::to_string(table.data_.size()));
-            total += table.data_.size() + table.heap_.size();
+// The input as a stream: a pipe holding it whole when it fits, else fed by
+// a thread; closed and joined when the reading is done.
+class piped_input {
+public:
+    piped_input(const std::uint8_t* data, std::size_t size) {
+        int fds[2];
+        if (::pipe(fds) != 0) finding("pipe failed", "");
+        read_fd_ = fds[0];
+        path_ = "/proc/self/fd/" + std::to_string(read_fd_);
+        int capacity = ::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
+        if (capacity >= 0 && static_cast<std::size_t>(capacity) >= size) {
+            write_all(fds[1], data, size);
+            ::close(fds[1]);
         } else {
-            const hdu_simple_parent& simple = static_cast<const hdu_simple_parent&>(*hdu);
-            if (simple.data_.size() != simple.data_size())
-                finding("data array size differs from the header", std::to_string(simple.data_.size()));
-            total += simple.data_.size();
+            writer_ = std::thread([=] {
+                write_all(fds[1], data, size);
+                ::close(fds[1]);
+            });
         }
     }
-    if (total > file_size) finding("more data loaded than the file holds", std::to_string(total));
+    ~piped_input() {
+        ::close(read_fd_);
+        if (writer_.joinable()) writer_.join();
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    int read_fd_ = -1;
+    std::string path_;
+    std::thread writer_;
+};
+
+// Runs the tool on `path` with standard output and error captured.
+int run_tool(const std::string& path, std::string& out, std::string& err) {
+    captured_err.str(std::string());
+    std::streambuf* saved_err = std::cerr.rdbuf(&captured_err);
+    if (::ftruncate(outfd, 0) != 0 || ::lseek(outfd, 0, SEEK_SET) != 0) finding("cannot reset the output", "");
+    std::fflush(stdout);
+    int saved_out = ::dup(1);
+    ::dup2(outfd, 1);
+    report.clear();
+    std::string arg0 = "tessary";
+    std::string arg1 = path;
+    char* argv[] = {&arg0[0], &arg1[0], nullptr};
+    int status = tessary_main(2, argv);
+    std::fflush(stdout);
+    ::dup2(saved_out, 1);
+    ::close(saved_out);
+    std::cerr.rdbuf(saved_err);
+    err = captured_err.str();
+    struct stat st {};
+    ::fstat(outfd, &st);
+    out.assign(static_cast<std::size_t>(st.st_size), '\0');
+    if (st.st_size > 0 && ::pread(outfd, &out[0], out.size(), 0) != st.st_size) finding("cannot read the output", "");
+    return status;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    memfd = ::memfd_create("tessary-fuzz", 0);
-    if (memfd < 0) finding("memfd_create failed", "");
-    memfd_path = "/proc/self/fd/" + std::to_string(memfd);
-    // The tool turns off the synchronisation with C stdio on its first run,
-    // which would replace the capturing stream buffers; do it once up front.
-    std::ios::sync_with_stdio(false);
-    return 0;
+// The loaded data of one HDU is exactly as large as its header says; adds
+// it to `total`.
+void check_loaded(const hdu_entry& entry, std::uint64_t& total) {
+    const hdu_data* hdu = entry.get_hdu().get();
+    if (entry.get_hdu_type() == HT_BINTABLE) {
+        const hdu_bintable& table = static_cast<const hdu_bintable&>(*hdu);
+        if (table.data_.size() != table.table_size())
+            finding("main table size differs from NAXIS1 x NAXIS2", std::to_string(table.data_.size()));
+        total += table.data_.size() + table.heap_.size();
+    } else {
+        const hdu_simple_parent& simple = static_cast<const hdu_simple_parent&>(*hdu);
+        if (simple.data_.size() != simple.data_size())
+            finding("data array size differs from the header", std::to_string(simple.data_.size()));
+        total += simple.data_.size();
+    }
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    write_input(data, size);
+// What one reading by the library gave.
+struct verdict {
+    bool read = false;        // the whole input was read
+    std::string message;      // else the error's text
+    std::string report;       // the report of what was read
+};
 
-    // 1. The library, loading every data array, then the report of what it read.
-    bool loaded = false;
-    std::string load_message;
-    std::string load_report;
+// Reads `path` with every data array loaded: all HDUs kept and reported
+// afterwards, or each reported and released by the callback.
+verdict read_loaded(const std::string& path, std::size_t size, keep_mode keep) {
+    verdict v;
+    std::uint64_t total = 0;
+    report.clear();
     try {
-        auto file = std::make_unique<fits_file>(memfd_path, RM_LOAD_DATA);
-        loaded = true;
-        check_loaded(*file, size);
-        captured([&] { report_file(*file); });
-        load_report = captured_out.str();
+        auto on_hdu = [&](const hdu_entry& entry) {
+            if (keep == KM_RELEASE_HDUS) {
+                check_loaded(entry, total);
+                report_hdu(entry);
+            }
+        };
+        fits_file file(path, RM_LOAD_DATA, on_hdu, keep);
+        v.read = true;
+        for (const hdu_entry& entry : file.hdus_) check_loaded(entry, total);
+        captured_err.str(std::string());
+        std::streambuf* saved_err = std::cerr.rdbuf(&captured_err);
+        report_file(file);
+        std::cerr.rdbuf(saved_err);
         if (!captured_err.str().empty()) finding("report wrote to standard error", captured_err.str());
+        v.report = report.text();
     } catch (const std::length_error& e) {
         // A size the standard library refuses: a buffer sized from the header
         // before the file was checked to hold it.
@@ -131,35 +183,70 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::out_of_range& e) {
         // Only a column format cut short may end out of range; anything else
         // is an access the reader did not mean to make.
-        if (loaded || std::string(e.what()) != "invalid string position") finding("out of range", e.what());
-        load_message = e.what();
+        if (v.read || std::string(e.what()) != "invalid string position") finding("out of range", e.what());
+        v.message = e.what();
     } catch (const std::logic_error& e) {
-        if (loaded) throw;
-        load_message = e.what();
+        if (v.read) throw;
+        v.message = e.what();
     } catch (const std::ios_base::failure& e) {
-        if (loaded) throw;
-        load_message = e.what();
+        if (v.read) throw;
+        v.message = e.what();
     }
+    report.clear();
+    if (total > size) finding("more data loaded than the input holds", std::to_string(total));
+    return v;
+}
 
-    // 2. The tool, reading headers only.
-    std::string arg0 = "tessary";
-    std::string arg1 = memfd_path;
-    char* argv[] = {&arg0[0], &arg1[0], nullptr};
-    int status = captured([&] { return tessary_main(2, argv); });
-    const std::string out = captured_out.str();
-    const std::string err = captured_err.str();
-
+// The tool's run on `path` must match the loading reader's verdict.
+void check_tool(const std::string& path, const verdict& expected, const char* source) {
+    std::string out, err;
+    int status = run_tool(path, out, err);
+    const std::string where = std::string(" (") + source + ")";
     if (status == 0) {
-        if (!loaded) finding("tool succeeded where the loading reader failed", load_message);
-        if (!err.empty()) finding("standard error written on success", err);
-        if (out != load_report) finding("headers-only report differs from the loaded one", out + "\n---\n" + load_report);
+        if (!expected.read) finding(("tool succeeded where the loading reader failed" + where).c_str(), expected.message);
+        if (!err.empty()) finding(("standard error written on success" + where).c_str(), err);
+        if (out != expected.report)
+            finding(("released report differs from the kept one" + where).c_str(), out + "\n---\n" + expected.report);
     } else if (status == 1) {
-        if (loaded) finding("tool failed where the loading reader succeeded", err);
-        if (!out.empty()) finding("standard output written on failure", out);
-        const std::string expected = "tessary: " + memfd_path + ": " + load_message + "\n";
-        if (err != expected) finding("error line differs from the loading reader's failure", err + "---\n" + expected);
+        if (expected.read) finding(("tool failed where the loading reader succeeded" + where).c_str(), err);
+        if (!out.empty()) finding(("standard output written on failure" + where).c_str(), out);
+        const std::string line = "tessary: " + path + ": " + expected.message + "\n";
+        if (err != line) finding(("error line differs from the loading reader's failure" + where).c_str(), err + "---\n" + line);
     } else {
-        finding("exit status neither 0 nor 1", std::to_string(status));
+        finding(("exit status neither 0 nor 1" + where).c_str(), std::to_string(status));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    memfd = ::memfd_create("tessary-fuzz", 0);
+    outfd = ::memfd_create("tessary-fuzz-out", 0);
+    if (memfd < 0 || outfd < 0) finding("memfd_create failed", "");
+    memfd_path = "/proc/self/fd/" + std::to_string(memfd);
+    std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early ends a pipe's writer
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    write_input(data, size);
+
+    // 1. The library, loading every data array, HDUs kept, then their report.
+    const verdict kept = read_loaded(memfd_path, size, KM_KEEP_HDUS);
+    // 2. The tool on the file: headers only, HDUs released.
+    check_tool(memfd_path, kept, "file");
+    // 3. The library on a stream, loading, each HDU reported and released.
+    {
+        piped_input pipe(data, size);
+        const verdict streamed = read_loaded(pipe.path(), size, KM_RELEASE_HDUS);
+        if (streamed.read != kept.read || streamed.message != kept.message || streamed.report != kept.report)
+            finding("stream read differs from the file",
+                    streamed.message + "|" + kept.message + "\n" + streamed.report + "\n---\n" + kept.report);
+    }
+    // 4. The tool on a stream.
+    {
+        piped_input pipe(data, size);
+        check_tool(pipe.path(), kept, "stream");
     }
     return 0;
 }

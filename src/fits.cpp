@@ -831,7 +831,7 @@ namespace {
 
 // What a stream's data buffers grow by at least, and what is read ahead of
 // the reader in one go.
-constexpr std::size_t stream_step = std::size_t{1} << 20;
+constexpr std::size_t stream_step = std::size_t{1} << 16;
 // How far ahead cards_to_end looks for an END card (364 blocks).
 constexpr std::size_t end_look_ahead = std::size_t{1} << 20;
 
