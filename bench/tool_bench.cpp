@@ -1,12 +1,17 @@
-// Times the tool on generated workloads and compares it with reading the
-// same files' header bytes (head -c) and whole contents (cat) in the same
-// run, since the machines are shared and absolute times drift.
+// Times the tool on generated workloads, in turn with two references run
+// moments apart, since the machines are shared and absolute times drift:
+// the write floor (a process that makes the same write(2) calls, one per
+// report line and of the same sizes, and nothing else) and head -c of the
+// file's header bytes. Prints medians of the times, of the paired ratios, of
+// the tool's peak memory and of its page faults.
 //
 //   tool_bench [runs] [directory] [tool]   (defaults: 5 runs, /tmp, the built tessary)
-#include "fits.h"
 #include "workloads.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -29,11 +34,6 @@ struct workload {
     std::string name;
     std::string path;
     std::uint64_t header_bytes;  // what head -c reads as the reference
-};
-
-struct measure {
-    double seconds;
-    double peak_mib;
 };
 
 using clock_type = std::chrono::steady_clock;
@@ -100,9 +100,15 @@ std::vector<workload> make_workloads(const std::string& dir, bool write) {
     return w;
 }
 
-// Runs a program with standard output to /dev/null; wall time and peak
-// resident memory. posix_spawn shares no pages with this process, so the
-// child's peak is its own.
+// One finished run of a program with standard output to /dev/null: wall
+// time, peak resident memory and page faults. posix_spawn shares no pages
+// with this process, so the child's figures are its own.
+struct measure {
+    double seconds;
+    double peak_mib;
+    long faults;
+};
+
 measure run_once(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -123,7 +129,7 @@ measure run_once(const std::vector<std::string>& args) {
         std::cerr << "failed: " << args[0] << ' ' << args.back() << '\n';
         std::exit(1);
     }
-    return {seconds, usage.ru_maxrss / 1024.0};
+    return {seconds, usage.ru_maxrss / 1024.0, usage.ru_minflt + usage.ru_majflt};
 }
 
 double median(std::vector<double> v) {
@@ -131,57 +137,50 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-// Median wall time and largest peak memory over `runs` runs.
-measure run_median(const std::vector<std::string>& args, int runs) {
-    std::vector<double> times;
-    double peak = 0;
-    for (int i = 0; i < runs; ++i) {
-        measure m = run_once(args);
-        times.push_back(m.seconds);
-        peak = std::max(peak, m.peak_mib);
+// Writes the length of every line the tool prints for `path` to `lengths`
+// (one 32-bit count each), for the write floor.
+void write_line_lengths(const std::string& tool, const std::string& path, const std::string& lengths) {
+    const std::string report = lengths + ".report";
+    std::string command = "'" + tool + "' '" + path + "' > '" + report + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::cerr << "failed: " << command << '\n';
+        std::exit(1);
     }
-    return {median(times), peak};
+    std::ifstream in(report, std::ios::binary);
+    std::ofstream out(lengths, std::ios::binary | std::ios::trunc);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::uint32_t n = static_cast<std::uint32_t>(line.size() + 1);
+        out.write(reinterpret_cast<const char*>(&n), sizeof n);
+    }
+    std::filesystem::remove(report);
 }
 
-// Median time of reading and parsing every header in this process, without the report.
-double parse_median(const std::string& path, int runs) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        auto start = clock_type::now();
-        velmora::fits_file file(path, velmora::RM_HEADERS_ONLY);
-        times.push_back(std::chrono::duration<double>(clock_type::now() - start).count());
-    }
-    return median(times);
-}
-
-// Report lines the tool prints for a file.
-std::size_t report_lines(const std::string& path) {
-    velmora::fits_file file(path, velmora::RM_HEADERS_ONLY);
-    std::size_t lines = 0;
-    for (const velmora::hdu_entry& entry : file.hdus_) {
-        lines += 3;  // title, Data line, empty line
-        for (const velmora::keyword_record& kr : entry.krs_) lines += kr.type_ == velmora::KWRT_VALUE;
-    }
-    return lines;
-}
-
-// Time of writing `lines` report-like lines to /dev/null with one flush per line.
-double flush_cost(std::size_t lines) {
-    std::ofstream out("/dev/null");
-    auto start = clock_type::now();
-    for (std::size_t i = 0; i < lines; ++i) out << "EXPOSURE[int32]=1500" << std::endl;
-    return std::chrono::duration<double>(clock_type::now() - start).count();
+// The write floor: one write(2) to standard output per line, of each line's
+// length, and nothing else; what the tool's one write and flush per line
+// costs at the least.
+int write_floor(const std::string& lengths) {
+    std::ifstream in(lengths, std::ios::binary);
+    std::vector<std::uint32_t> sizes;
+    std::uint32_t n = 0;
+    while (in.read(reinterpret_cast<char*>(&n), sizeof n)) sizes.push_back(n);
+    static char text[1 << 16];
+    std::memset(text, 'x', sizeof text);
+    for (std::uint32_t size : sizes)
+        if (::write(1, text, std::min<std::size_t>(size, sizeof text)) < 0) return 1;
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc == 3 && std::string(argv[1]) == "--floor") return write_floor(argv[2]);
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::string dir = argc > 2 ? argv[2] : "/tmp";
     std::string tool_path = argc > 3 ? argv[3] : TESSARY_BINARY;
-    // The files are written by a child process, and everything measured in
-    // this process comes after the runs: a process's peak memory is passed
-    // on to the programs it starts, so this one stays small while they run.
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+    // The files are written by a child process: a process's peak memory is
+    // passed on to the programs it starts, so this one stays small.
     pid_t writer = ::fork();
     if (writer == 0) {
         make_workloads(dir, true);
@@ -189,26 +188,32 @@ int main(int argc, char* argv[]) {
     }
     ::waitpid(writer, nullptr, 0);
     std::vector<workload> workloads = make_workloads(dir, false);
-    std::vector<measure> tools, heads, cats;
-    for (const workload& w : workloads) {
-        tools.push_back(run_median({tool_path, w.path}, runs));
-        heads.push_back(run_median({"head", "-c", std::to_string(w.header_bytes), w.path}, runs));
-        cats.push_back(run_median({"cat", w.path}, runs));
-    }
 
-    std::printf("%-24s %10s %10s %9s %9s %9s %10s %10s %10s %10s\n", "workload", "file MiB", "tool ms",
-                "peak MiB", "head ms", "cat ms", "tool/head", "tool/cat", "parse ms", "flush ms");
-    for (std::size_t i = 0; i < workloads.size(); ++i) {
-        const workload& w = workloads[i];
-        const measure& tool = tools[i];
-        const measure& head = heads[i];
-        const measure& cat = cats[i];
-        double size = static_cast<double>(std::filesystem::file_size(w.path)) / (1 << 20);
-        double parse = parse_median(w.path, runs);
-        double flush = flush_cost(report_lines(w.path));
-        std::printf("%-24s %10.1f %10.2f %9.1f %9.2f %9.2f %10.2f %10.3f %10.2f %10.2f\n", w.name.c_str(), size,
-                    tool.seconds * 1e3, tool.peak_mib, head.seconds * 1e3, cat.seconds * 1e3,
-                    tool.seconds / head.seconds, tool.seconds / cat.seconds, parse * 1e3, flush * 1e3);
+    std::printf("%-24s %9s %9s %9s %10s %9s %10s %9s %8s\n", "workload", "tool ms", "floor ms", "head ms",
+                "tool/floor", "tool/head", "peak MiB", "faults", "lines");
+    for (const workload& w : workloads) {
+        const std::string lengths = w.path + ".lengths";
+        write_line_lengths(tool_path, w.path, lengths);
+        const std::vector<std::string> tool = {tool_path, w.path};
+        const std::vector<std::string> floor = {self, "--floor", lengths};
+        const std::vector<std::string> head = {"head", "-c", std::to_string(w.header_bytes), w.path};
+        // The three in turn, so that each ratio pairs runs made moments apart.
+        std::vector<double> tool_s, floor_s, head_s, to_floor, to_head, peaks, faults;
+        for (int i = 0; i < runs; ++i) {
+            measure t = run_once(tool), f = run_once(floor), h = run_once(head);
+            tool_s.push_back(t.seconds);
+            floor_s.push_back(f.seconds);
+            head_s.push_back(h.seconds);
+            to_floor.push_back(t.seconds / f.seconds);
+            to_head.push_back(t.seconds / h.seconds);
+            peaks.push_back(t.peak_mib);
+            faults.push_back(static_cast<double>(t.faults));
+        }
+        std::size_t lines = std::filesystem::file_size(lengths) / sizeof(std::uint32_t);
+        std::printf("%-24s %9.2f %9.2f %9.2f %10.2f %9.2f %10.1f %9.0f %8zu\n", w.name.c_str(), median(tool_s) * 1e3,
+                    median(floor_s) * 1e3, median(head_s) * 1e3, median(to_floor), median(to_head), median(peaks),
+                    median(faults), lines);
+        std::filesystem::remove(lengths);
     }
     for (const workload& w : workloads) std::filesystem::remove(w.path);
     return 0;

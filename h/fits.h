@@ -153,8 +153,8 @@ private:
 // One parsed 80-character header card.
 class keyword_record {
 public:
-    // A record in the unclassified state.
-    keyword_record() = default;
+    // A record in the unclassified state (set by the member initialisers).
+    keyword_record() noexcept {}
     // Parses `card` for `entry` (see parse).
     keyword_record(const hdu_entry& entry, const std::string& card);
 
@@ -407,6 +407,9 @@ public:
     void add_record(const keyword_record& kr);
     // Appends a record, moving it into place.
     void add_record(keyword_record&& kr);
+    // Indexes the valued records from position `first` on, as add_record
+    // would have one by one; for records appended to krs_ directly.
+    void index_records(std::size_t first);
     // Position of the valued keyword `name`, or krs_.end() when absent.
     position find_record(const std::string& name) const;
 

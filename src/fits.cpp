@@ -107,19 +107,25 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Converts sign, digits and a decimal exponent to the nearest double. With
-// at most 15 digits and a small exponent both factors are exact doubles and
-// one multiplication or division rounds correctly; anything else goes
-// through strtod.
-double decimal_to_double(const std::string& number, bool negative, const std::string& digits, int exponent) {
-    if (digits.size() <= 15 && exponent >= -22 && exponent <= 22) {
-        std::uint64_t mantissa = 0;
-        for (char d : digits) mantissa = mantissa * 10 + static_cast<std::uint64_t>(d - '0');
+// Converts a number to the nearest double, given its text (sign, mantissa
+// and exponent, the exponent letter at `letter` or npos), the value of its
+// significant digits (the first 19 of them), their count and the decimal
+// exponent of the last one. With at most 15 digits and a small exponent both
+// factors are exact doubles and one multiplication or division rounds
+// correctly; anything else goes through strtod, with E for D.
+double decimal_to_double(const char* text, std::size_t length, std::size_t letter, bool negative,
+                         std::uint64_t mantissa, std::size_t digits, int exponent) {
+    if (digits <= 15 && exponent >= -22 && exponent <= 22) {
         double value = static_cast<double>(mantissa);
         value = exponent < 0 ? value / exact_powers_of_ten[-exponent] : value * exact_powers_of_ten[exponent];
         return negative ? -value : value;
     }
-    return std::strtod(number.c_str(), nullptr);
+    char number[card_size + 1];
+    length = std::min<std::size_t>(length, card_size);
+    std::memcpy(number, text, length);
+    number[length] = '\0';
+    if (letter < length) number[letter] = 'e';
+    return std::strtod(number, nullptr);
 }
 
 // Removes trailing blanks in place.
@@ -138,8 +144,10 @@ bool read_decimal(const std::string& text, std::size_t& pos, std::int32_t& value
     if (!is_digit(at(text, i))) return false;
     const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
     std::int64_t magnitude = 0;
-    for (; is_digit(at(text, i)); ++i)
-        magnitude = std::min<std::int64_t>(magnitude * 10 + (text[i] - '0'), limit);
+    for (const std::size_t n = text.size(); i < n && is_digit(text[i]); ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > limit) magnitude = limit;
+    }
     value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
     pos = i;
     return true;
@@ -149,30 +157,28 @@ bool read_decimal(const std::string& text, std::size_t& pos, std::int32_t& value
 // and an exponent introduced by E, e, D or d. Returns false, leaving `pos`,
 // when there is no mantissa digit.
 bool read_floating(const std::string& text, std::size_t& pos, double& value) {
-    std::string number;   // the number as strtod reads it
-    std::string digits;   // significant digits, leading zeros dropped
-    int exponent = 0;     // decimal exponent of the last digit
+    std::uint64_t mantissa = 0;  // the first 19 significant digits
+    std::size_t digits = 0;      // significant digits, leading zeros dropped
+    int exponent = 0;            // decimal exponent of the last digit
     bool negative = false;
     std::size_t i = pos;
     while (is_space(at(text, i))) ++i;
-    if (at(text, i) == '+' || at(text, i) == '-') {
-        negative = text[i] == '-';
-        number += text[i++];
-    }
-    bool mantissa = false;
-    for (; is_digit(at(text, i)); ++i, mantissa = true) {
-        number += text[i];
-        if (!digits.empty() || text[i] != '0') digits += text[i];
-    }
+    const std::size_t start = i;
+    if (at(text, i) == '+' || at(text, i) == '-') negative = text[i++] == '-';
+    auto digit = [&](char d) {
+        if (digits == 0 && d == '0') return;
+        if (++digits <= 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(d - '0');
+    };
+    bool has_mantissa = false;
+    for (; is_digit(at(text, i)); ++i, has_mantissa = true) digit(text[i]);
     if (at(text, i) == '.') {
-        number += text[i++];
-        for (; is_digit(at(text, i)); ++i, mantissa = true) {
-            number += text[i];
-            if (!digits.empty() || text[i] != '0') digits += text[i];
+        for (++i; is_digit(at(text, i)); ++i, has_mantissa = true) {
+            digit(text[i]);
             --exponent;
         }
     }
-    if (!mantissa) return false;
+    if (!has_mantissa) return false;
+    std::size_t letter = std::string::npos;
     char e = at(text, i);
     if (e == 'E' || e == 'e' || e == 'D' || e == 'd') {
         std::size_t sign = at(text, i + 1) == '+' || at(text, i + 1) == '-' ? 1 : 0;
@@ -180,8 +186,7 @@ bool read_floating(const std::string& text, std::size_t& pos, double& value) {
             std::int32_t power = 0;
             std::size_t end = i + 1;
             read_decimal(text, end, power);
-            number += 'e';
-            number.append(text, i + 1, end - i - 1);
+            letter = i - start;
             // An exponent beyond the 32-bit range saturates; it is far
             // outside the double range either way, so strtod decides.
             exponent = power > 1000 || power < -1000 || exponent + power > 1000 || exponent + power < -1000
@@ -190,7 +195,8 @@ bool read_floating(const std::string& text, std::size_t& pos, double& value) {
             i = end;
         }
     }
-    value = digits.empty() ? (negative ? -0.0 : 0.0) : decimal_to_double(number, negative, digits, exponent);
+    value = digits == 0 ? (negative ? -0.0 : 0.0)
+                        : decimal_to_double(text.data() + start, i - start, letter, negative, mantissa, digits, exponent);
     pos = i;
     return true;
 }
@@ -239,8 +245,8 @@ void keyword_record::parse(const hdu_entry& entry, const std::string& card80) {
     }
     const std::string& card = *cardp;
 
-    std::size_t name_end = card.find(' ');
-    name_.assign(card, 0, std::min(name_end, name_field));
+    const void* blank = std::memchr(card.data(), ' ', name_field);
+    name_.assign(card.data(), blank ? static_cast<const char*>(blank) - card.data() : name_field);
 
     type_ = KWRT_NONE;
     is_null_ = true;
@@ -308,16 +314,26 @@ std::size_t keyword_record::parse_string(const std::string& card, std::size_t qu
     for (;;) {
         std::size_t close = card.find('\'', content);
         if (close == std::string::npos) fail("EOL in string");
-        string_value_.append(card, content, close - content);
         if (close + 1 < card_size && card[close + 1] == '\'') {
+            string_value_.append(card, content, close - content);
             string_value_ += '\'';
             content = close + 2;
             continue;
         }
         dt_ = DT_STRING;
-        if (!string_value_.empty()) {
+        if (string_value_.empty()) {
+            // The usual value, in one piece: stored at its trimmed size.
+            std::size_t end = close;
+            while (end > content && card[end - 1] == ' ') --end;
+            if (close > content) {
+                is_null_ = false;
+                string_value_ = std::string(card.data() + content, end - content);
+            }
+        } else {
+            string_value_.append(card, content, close - content);
             is_null_ = false;
             trim_right(string_value_);
+            string_value_.shrink_to_fit();
         }
         return close + 1;
     }
@@ -349,11 +365,15 @@ std::size_t keyword_record::parse_complex(const std::string& card, std::size_t p
     return pos + 1;
 }
 
-// Takes the comment from `start` to column 80, without trailing blanks.
+// Takes the comment from `start` to column 80, without trailing blanks,
+// stored at that size.
 void keyword_record::parse_comment(const std::string& card, std::size_t start) {
     if (start >= card_size) return;
-    comment_.assign(card, start, card_size - start);
-    trim_right(comment_);
+    std::size_t end = card_size;
+    // Blank columns at the end are passed over eight at a time.
+    while (end >= start + 8 && std::memcmp(card.data() + end - 8, "        ", 8) == 0) end -= 8;
+    while (end > start && card[end - 1] == ' ') --end;
+    comment_ = std::string(card.data() + start, end - start);
 }
 
 // ---------------------------------------------------------------------------
@@ -437,6 +457,49 @@ void hdu_entry::add_record(keyword_record&& kr) {
     krs_.push_back(std::move(kr));
 }
 
+void hdu_entry::index_records(std::size_t first) {
+    // A name of at most eight bytes, packed big-endian and zero-filled and
+    // then its length, sorts as the name itself does; then the record, so
+    // that the first record of a name comes first. The names indexed before
+    // (of earlier records) and the new ones, sorted so, make the index anew,
+    // each name appended at its end.
+    struct named {
+        std::uint64_t key;
+        std::uint32_t length;
+        std::int32_t index;
+        const std::string* name;
+        bool operator<(const named& o) const {
+            return key != o.key ? key < o.key : length != o.length ? length < o.length : index < o.index;
+        }
+    };
+    std::vector<named> names;
+    std::vector<std::pair<const std::string*, std::int32_t>> long_names;  // not from a card: as they come
+    names.reserve(krs_map_.size() + krs_.size() - first);
+    auto add = [&](const std::string& name, std::int32_t index) {
+        if (name.size() > name_field) {
+            long_names.emplace_back(&name, index);
+            return;
+        }
+        unsigned char bytes[name_field] = {};
+        std::memcpy(bytes, name.data(), name.size());
+        std::uint64_t key = 0;
+        for (unsigned char b : bytes) key = key << 8 | b;
+        names.push_back({key, static_cast<std::uint32_t>(name.size()), index, &name});
+    };
+    for (const auto& indexed : krs_map_) add(indexed.first, indexed.second);
+    for (std::size_t i = first; i < krs_.size(); ++i)
+        if (krs_[i].type_ == KWRT_VALUE) add(krs_[i].name_, static_cast<std::int32_t>(i));
+    std::sort(names.begin(), names.end());
+
+    std::map<std::string, std::int32_t> index;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        if (k > 0 && names[k].key == names[k - 1].key && names[k].length == names[k - 1].length) continue;
+        index.emplace_hint(index.end(), *names[k].name, names[k].index);
+    }
+    for (const auto& named_record : long_names) index.try_emplace(*named_record.first, named_record.second);
+    krs_map_.swap(index);
+}
+
 hdu_entry::position hdu_entry::find_record(const std::string& name) const {
     auto it = krs_map_.find(name);
     return it == krs_map_.end() ? krs_.end() : krs_.begin() + it->second;
@@ -479,16 +542,30 @@ void reserve_records(fits_file& file, hdu_entry& entry) {
     entry.krs_.reserve(entry.krs_.size() + 1 + file.cards_to_end());
 }
 
-// Appends every further card up to and including END.
+// Appends every further card up to and including END. Each record is
+// parsed in its place in krs_, and the name index takes them all at once.
 void read_free_cards(fits_file& file, hdu_entry& entry) {
+    const std::size_t first = entry.krs_.size();
     std::string card;
-    for (;;) {
-        file.read_card(card);
-        keyword_record kr(entry, card);
-        bool end = kr.type_ == KWRT_END;
-        entry.add_record(std::move(kr));
-        if (end) return;
+    try {
+        for (bool end = false; !end;) {
+            file.read_card(card);
+            const std::int32_t index = static_cast<std::int32_t>(entry.krs_.size());
+            keyword_record& kr = entry.krs_.emplace_back();
+            try {
+                kr.parse(entry, card);
+            } catch (...) {
+                entry.krs_.pop_back();  // the failing record is not appended
+                throw;
+            }
+            kr.index_ = index;  // the records the entry held before this one
+            end = kr.type_ == KWRT_END;
+        }
+    } catch (...) {
+        entry.index_records(first);
+        throw;
     }
+    entry.index_records(first);
 }
 
 // The integer value of an optional keyword, `absent` when missing; a value
@@ -1020,7 +1097,10 @@ void fits_file::load_block(const char* failure) {
 
 void fits_file::read_card(std::string& card) {
     if (block_pos_ >= block_size) load_block(ends_in_header);
-    card.assign(block_ + block_pos_, card_size);
+    if (card.size() == card_size)
+        std::memcpy(&card[0], block_ + block_pos_, card_size);  // the caller's card, reused
+    else
+        card.assign(block_ + block_pos_, card_size);
     block_pos_ += card_size;
 }
 
