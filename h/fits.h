@@ -513,11 +513,13 @@ private:
     std::int32_t hdus_read_ = 0;    // HDUs read so far, kept or released
     // Input read ahead of the reading position, replayed in this order:
     // `ahead_unseen_` bytes passed over without keeping them (data of a
-    // stream in headers-only mode), then ahead_ from ahead_pos_; after them
-    // the input goes on unless `input_ended_`.
+    // stream in headers-only mode), then ahead_ from ahead_pos_ to
+    // ahead_end_; after them the input goes on unless `input_ended_`.
     std::uint64_t ahead_unseen_ = 0;
-    std::string ahead_;
+    std::unique_ptr<char[]> ahead_;
     std::size_t ahead_pos_ = 0;
+    std::size_t ahead_end_ = 0;
+    std::size_t ahead_capacity_ = 0;
     bool input_ended_ = false;      // the input delivered its last byte
 };
 

@@ -91,7 +91,10 @@ char at(const std::string& card, std::size_t pos) { return pos < card.size() ? c
 
 // First position at or after `pos` that holds no blank, or npos.
 std::size_t skip_blanks(const std::string& card, std::size_t pos) {
-    for (std::size_t n = card.size(); pos < n; ++pos)
+    const std::size_t n = card.size();
+    // Blank runs (a value right-justified to column 30) are passed eight at a time.
+    while (pos + 8 <= n && std::memcmp(card.data() + pos, "        ", 8) == 0) pos += 8;
+    for (; pos < n; ++pos)
         if (card[pos] != ' ') return pos;
     return std::string::npos;
 }
@@ -153,54 +156,6 @@ bool read_decimal(const std::string& text, std::size_t& pos, std::int32_t& value
     return true;
 }
 
-// Reads a floating number from `pos`: sign, mantissa with at least one digit,
-// and an exponent introduced by E, e, D or d. Returns false, leaving `pos`,
-// when there is no mantissa digit.
-bool read_floating(const std::string& text, std::size_t& pos, double& value) {
-    std::uint64_t mantissa = 0;  // the first 19 significant digits
-    std::size_t digits = 0;      // significant digits, leading zeros dropped
-    int exponent = 0;            // decimal exponent of the last digit
-    bool negative = false;
-    std::size_t i = pos;
-    while (is_space(at(text, i))) ++i;
-    const std::size_t start = i;
-    if (at(text, i) == '+' || at(text, i) == '-') negative = text[i++] == '-';
-    auto digit = [&](char d) {
-        if (digits == 0 && d == '0') return;
-        if (++digits <= 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(d - '0');
-    };
-    bool has_mantissa = false;
-    for (; is_digit(at(text, i)); ++i, has_mantissa = true) digit(text[i]);
-    if (at(text, i) == '.') {
-        for (++i; is_digit(at(text, i)); ++i, has_mantissa = true) {
-            digit(text[i]);
-            --exponent;
-        }
-    }
-    if (!has_mantissa) return false;
-    std::size_t letter = std::string::npos;
-    char e = at(text, i);
-    if (e == 'E' || e == 'e' || e == 'D' || e == 'd') {
-        std::size_t sign = at(text, i + 1) == '+' || at(text, i + 1) == '-' ? 1 : 0;
-        if (is_digit(at(text, i + 1 + sign))) {
-            std::int32_t power = 0;
-            std::size_t end = i + 1;
-            read_decimal(text, end, power);
-            letter = i - start;
-            // An exponent beyond the 32-bit range saturates; it is far
-            // outside the double range either way, so strtod decides.
-            exponent = power > 1000 || power < -1000 || exponent + power > 1000 || exponent + power < -1000
-                           ? 10000
-                           : exponent + power;
-            i = end;
-        }
-    }
-    value = digits == 0 ? (negative ? -0.0 : 0.0)
-                        : decimal_to_double(text.data() + start, i - start, letter, negative, mantissa, digits, exponent);
-    pos = i;
-    return true;
-}
-
 [[noreturn]] void fail(const char* message) { throw std::logic_error(message); }
 
 // The character at `pos` of a column keyword value; a value that ends first
@@ -212,21 +167,77 @@ char char_at(const std::string& text, std::size_t pos) {
 
 }  // namespace
 
+// One pass over the number: an optionally signed integer, saturated to 32
+// bits; when a '.', E or D follows its digits (or stands at `pos`), a
+// floating number instead: sign, mantissa with at least one digit and an
+// exponent introduced by E, e, D or d. A floating number without a mantissa
+// digit is 0.0 and leaves `pos`, as does an integer without digits.
 std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int32_t& int_value,
                           double& double_value) {
-    std::size_t end = pos;
-    std::int32_t integer = 0;
-    read_decimal(card, end, integer);
-    char next = at(card, end);
-    if (next == '.' || next == 'E' || next == 'D') {
-        double floating = 0.0;
-        if (!read_floating(card, pos, floating)) floating = 0.0;
-        double_value = floating;
+    const char* text = card.data();
+    const std::size_t n = card.size();
+    std::size_t i = pos;
+    while (i < n && is_space(text[i])) ++i;
+    const std::size_t start = i;
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+
+    const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
+    std::int64_t magnitude = 0;  // the integer's, saturated
+    std::uint64_t mantissa = 0;  // the first 19 significant digits
+    std::size_t digits = 0;      // significant digits, leading zeros dropped
+    auto digit = [&](char d) {
+        if (digits == 0 && d == '0') return;
+        if (++digits <= 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(d - '0');
+    };
+    const std::size_t integer_start = i;
+    for (; i < n && is_digit(text[i]); ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > limit) magnitude = limit;
+        digit(text[i]);
+    }
+    const bool integer = i > integer_start;
+    const std::size_t after = integer ? i : pos;
+    const char next = after < n ? text[after] : '\0';
+    if (next != '.' && next != 'E' && next != 'D') {
+        int_value = integer ? static_cast<std::int32_t>(negative ? -magnitude : magnitude) : 0;
+        pos = after;
+        return DT_INT;
+    }
+
+    bool has_mantissa = integer;
+    int exponent = 0;  // decimal exponent of the last digit
+    if (i < n && text[i] == '.') {
+        for (++i; i < n && is_digit(text[i]); ++i, has_mantissa = true) {
+            digit(text[i]);
+            --exponent;
+        }
+    }
+    if (!has_mantissa) {
+        double_value = 0.0;
         return DT_DOUBLE;
     }
-    int_value = integer;
-    pos = end;
-    return DT_INT;
+    std::size_t letter = std::string::npos;
+    const char e = i < n ? text[i] : '\0';
+    if (e == 'E' || e == 'e' || e == 'D' || e == 'd') {
+        std::size_t sign = at(card, i + 1) == '+' || at(card, i + 1) == '-' ? 1 : 0;
+        if (is_digit(at(card, i + 1 + sign))) {
+            std::int32_t power = 0;
+            std::size_t end = i + 1;
+            read_decimal(card, end, power);
+            letter = i - start;
+            // An exponent beyond the 32-bit range saturates; it is far
+            // outside the double range either way, so strtod decides.
+            exponent = power > 1000 || power < -1000 || exponent + power > 1000 || exponent + power < -1000
+                           ? 10000
+                           : exponent + power;
+            i = end;
+        }
+    }
+    double_value = digits == 0 ? (negative ? -0.0 : 0.0)
+                               : decimal_to_double(text + start, i - start, letter, negative, mantissa, digits, exponent);
+    pos = i;
+    return DT_DOUBLE;
 }
 
 keyword_record::keyword_record(const hdu_entry& entry, const std::string& card) { parse(entry, card); }
@@ -246,7 +257,11 @@ void keyword_record::parse(const hdu_entry& entry, const std::string& card80) {
     const std::string& card = *cardp;
 
     const void* blank = std::memchr(card.data(), ' ', name_field);
-    name_.assign(card.data(), blank ? static_cast<const char*>(blank) - card.data() : name_field);
+    const std::size_t name_length = blank ? static_cast<const char*>(blank) - card.data() : name_field;
+    if (name_.empty())
+        name_.append(card.data(), name_length);  // a fresh record
+    else
+        name_.assign(card.data(), name_length);
 
     type_ = KWRT_NONE;
     is_null_ = true;
@@ -909,11 +924,13 @@ namespace {
 // What a stream's data buffers grow by at least, and what is read ahead of
 // the reader in one go.
 constexpr std::size_t stream_step = std::size_t{1} << 16;
-// How far ahead cards_to_end looks for an END card (364 blocks).
+// How far ahead cards_to_end looks for an END card (364 blocks), and how
+// much it reads ahead at a time (large reads go past the stream's buffer).
 constexpr std::size_t end_look_ahead = std::size_t{1} << 20;
+constexpr std::size_t look_ahead_chunk = 16 * block_size;
 
 // True when the card at `card` is an END card: the name END, then a blank.
-bool is_end_card(const char* card) { return std::memcmp(card, "END ", 4) == 0; }
+bool is_end_card(const char* card) { return card[0] == 'E' && card[1] == 'N' && card[2] == 'D' && card[3] == ' '; }
 
 }  // namespace
 
@@ -935,7 +952,8 @@ fits_file::fits_file(const std::string& path, read_mode mode, const hdu_callback
         if (keep == KM_RELEASE_HDUS) hdus_.pop_back();
     }
     ifs_.close();
-    std::string().swap(ahead_);
+    ahead_.reset();
+    ahead_pos_ = ahead_end_ = ahead_capacity_ = 0;
 }
 
 // Opens the input. A regular file is measured, so that data sizes can be
@@ -962,8 +980,7 @@ void fits_file::open(const std::string& path) {
     file_pos_ = 0;
     block_pos_ = block_size;
     ahead_unseen_ = 0;
-    ahead_.clear();
-    ahead_pos_ = 0;
+    ahead_pos_ = ahead_end_ = 0;
     input_ended_ = false;
 }
 
@@ -1013,7 +1030,7 @@ std::size_t fits_file::read_input(char* dest, std::size_t n) {
 }
 
 // Input bytes read ahead and not yet taken by the reader.
-std::uint64_t fits_file::pending() const { return ahead_unseen_ + (ahead_.size() - ahead_pos_); }
+std::uint64_t fits_file::pending() const { return ahead_unseen_ + (ahead_end_ - ahead_pos_); }
 
 // Takes the next `n` input bytes: those read ahead first, then the input
 // itself. Returns fewer only where the input ends.
@@ -1025,15 +1042,12 @@ std::size_t fits_file::take(char* dest, std::size_t n) {
         std::memset(dest, 0, done);
         ahead_unseen_ -= done;
     }
-    if (done < n && ahead_pos_ < ahead_.size()) {
-        std::size_t k = std::min(n - done, ahead_.size() - ahead_pos_);
-        std::memcpy(dest + done, ahead_.data() + ahead_pos_, k);
+    if (done < n && ahead_pos_ < ahead_end_) {
+        std::size_t k = std::min(n - done, ahead_end_ - ahead_pos_);
+        std::memcpy(dest + done, ahead_.get() + ahead_pos_, k);
         ahead_pos_ += k;
         done += k;
-        if (ahead_pos_ == ahead_.size()) {
-            ahead_.clear();
-            ahead_pos_ = 0;
-        }
+        if (ahead_pos_ == ahead_end_) ahead_pos_ = ahead_end_ = 0;
     }
     done += read_input(dest + done, n - done);
     file_pos_ += done;
@@ -1046,14 +1060,11 @@ std::size_t fits_file::take(char* dest, std::size_t n) {
 std::uint64_t fits_file::drop(std::uint64_t n) {
     std::uint64_t done = std::min(n, ahead_unseen_);
     ahead_unseen_ -= done;
-    if (done < n && ahead_pos_ < ahead_.size()) {
-        std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, ahead_.size() - ahead_pos_));
+    if (done < n && ahead_pos_ < ahead_end_) {
+        std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, ahead_end_ - ahead_pos_));
         ahead_pos_ += k;
         done += k;
-        if (ahead_pos_ == ahead_.size()) {
-            ahead_.clear();
-            ahead_pos_ = 0;
-        }
+        if (ahead_pos_ == ahead_end_) ahead_pos_ = ahead_end_ = 0;
     }
     if (done < n) {
         if (stream_) {
@@ -1083,10 +1094,24 @@ std::uint64_t fits_file::drop_input(std::uint64_t n) {
 // Reads up to `n` more bytes of the input ahead of the reader and keeps
 // them; fewer only where the input ends.
 std::size_t fits_file::read_ahead(std::size_t n) {
-    std::size_t at = ahead_.size();
-    ahead_.resize(at + n);
-    std::size_t got = read_input(&ahead_[at], n);
-    ahead_.resize(at + got);
+    const std::size_t kept = ahead_end_ - ahead_pos_;
+    if (ahead_capacity_ - ahead_end_ < n) {
+        // Room at the end: the kept bytes move to the front, into a larger
+        // buffer when they and the new ones do not fit.
+        if (ahead_capacity_ < kept + n) {
+            std::size_t capacity = std::max(kept + n, 2 * ahead_capacity_);
+            std::unique_ptr<char[]> larger(new char[capacity]);
+            if (kept != 0) std::memcpy(larger.get(), ahead_.get() + ahead_pos_, kept);
+            ahead_ = std::move(larger);
+            ahead_capacity_ = capacity;
+        } else if (kept != 0) {
+            std::memmove(ahead_.get(), ahead_.get() + ahead_pos_, kept);
+        }
+        ahead_pos_ = 0;
+        ahead_end_ = kept;
+    }
+    std::size_t got = read_input(ahead_.get() + ahead_end_, n);
+    ahead_end_ += got;
     return got;
 }
 
@@ -1111,13 +1136,17 @@ std::size_t fits_file::cards_to_end() {
         if (is_end_card(block_ + pos)) return cards;
     }
     if (ahead_unseen_ != 0) return cards;
-    // The blocks after the current one, read ahead and kept for the reader.
-    for (std::size_t at = ahead_pos_; at - ahead_pos_ < end_look_ahead; at += block_size) {
-        if (ahead_.size() - at < block_size && read_ahead(block_size - (ahead_.size() - at)) == 0) return cards;
-        if (ahead_.size() - at < block_size) return cards;
+    // The blocks after the current one, read ahead a chunk at a time (past
+    // END too: the reads that follow take them) and kept for the reader.
+    for (std::size_t offset = 0; offset < end_look_ahead; offset += block_size) {
+        if (ahead_end_ - ahead_pos_ < offset + block_size) {
+            read_ahead(std::max(look_ahead_chunk, offset + block_size - (ahead_end_ - ahead_pos_)));
+            if (ahead_end_ - ahead_pos_ < offset + block_size) return cards;
+        }
+        const char* block = ahead_.get() + ahead_pos_ + offset;
         for (std::size_t pos = 0; pos < block_size; pos += card_size) {
             ++cards;
-            if (is_end_card(ahead_.data() + at + pos)) return cards;
+            if (is_end_card(block + pos)) return cards;
         }
     }
     return cards;
@@ -1251,11 +1280,14 @@ bool fits_file::stream_data_ends_nearer(std::uint64_t nearer, std::uint64_t fart
     const std::uint64_t to_nearer = beyond_block(nearer);
     const std::uint64_t to_farther = beyond_block(farther);
     // Reads ahead until `offset` bytes past the current block are read;
-    // false when the input ends first. Unkept bytes can only come first.
+    // false when the input ends first. Bytes not kept come first: what was
+    // kept before them becomes data passed over too.
     auto reach = [this](std::uint64_t offset, bool kept) {
         while (pending() < offset) {
             std::uint64_t want = offset - pending();
-            if (!kept && ahead_pos_ == ahead_.size()) {
+            if (!kept) {
+                ahead_unseen_ += ahead_end_ - ahead_pos_;
+                ahead_pos_ = ahead_end_ = 0;
                 std::uint64_t got = drop_input(want);
                 ahead_unseen_ += got;
                 if (got < want) return false;
@@ -1268,7 +1300,7 @@ bool fits_file::stream_data_ends_nearer(std::uint64_t nearer, std::uint64_t fart
     if (!reach(to_nearer, keep)) return true;
     const bool whole_block = reach(to_nearer + block_size, true);
     const std::uint64_t block_at = ahead_pos_ + (to_nearer - std::min(to_nearer, ahead_unseen_));
-    if (ahead_.size() >= block_at + 10 && ahead_.compare(block_at, 10, "XTENSION= ") == 0) return true;
+    if (ahead_end_ >= block_at + 10 && std::memcmp(ahead_.get() + block_at, "XTENSION= ", 10) == 0) return true;
     if (!whole_block) return true;
     if (to_farther <= pending()) return false;
     if (keep) return !reach(to_farther, true);
@@ -1276,9 +1308,8 @@ bool fits_file::stream_data_ends_nearer(std::uint64_t nearer, std::uint64_t fart
     const std::uint64_t passed = drop_input(rest);
     if (passed < rest) return true;
     // The farther end is reached: everything read ahead is data passed over.
-    ahead_unseen_ += (ahead_.size() - ahead_pos_) + passed;
-    ahead_.clear();
-    ahead_pos_ = 0;
+    ahead_unseen_ += (ahead_end_ - ahead_pos_) + passed;
+    ahead_pos_ = ahead_end_ = 0;
     return false;
 }
 
