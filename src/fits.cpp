@@ -89,11 +89,17 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // The character at `pos`, or NUL past the end of the card.
 char at(const std::string& card, std::size_t pos) { return pos < card.size() ? card[pos] : '\0'; }
 
+// Eight blanks, as one word.
+constexpr std::uint64_t blank_word = 0x2020202020202020u;
+
 // First position at or after `pos` that holds no blank, or npos.
 std::size_t skip_blanks(const std::string& card, std::size_t pos) {
     const std::size_t n = card.size();
     // Blank runs (a value right-justified to column 30) are passed eight at a time.
-    while (pos + 8 <= n && std::memcmp(card.data() + pos, "        ", 8) == 0) pos += 8;
+    for (std::uint64_t word; pos + 8 <= n; pos += 8) {
+        std::memcpy(&word, card.data() + pos, 8);
+        if (word != blank_word) break;
+    }
     for (; pos < n; ++pos)
         if (card[pos] != ' ') return pos;
     return std::string::npos;
@@ -194,7 +200,6 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int32_
     for (; i < n && is_digit(text[i]); ++i) {
         magnitude = magnitude * 10 + (text[i] - '0');
         if (magnitude > limit) magnitude = limit;
-        digit(text[i]);
     }
     const bool integer = i > integer_start;
     const std::size_t after = integer ? i : pos;
@@ -205,6 +210,7 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int32_
         return DT_INT;
     }
 
+    for (std::size_t k = integer_start; k < i; ++k) digit(text[k]);
     bool has_mantissa = integer;
     int exponent = 0;  // decimal exponent of the last digit
     if (i < n && text[i] == '.') {
@@ -256,8 +262,8 @@ void keyword_record::parse(const hdu_entry& entry, const std::string& card80) {
     }
     const std::string& card = *cardp;
 
-    const void* blank = std::memchr(card.data(), ' ', name_field);
-    const std::size_t name_length = blank ? static_cast<const char*>(blank) - card.data() : name_field;
+    std::size_t name_length = 0;
+    while (name_length < name_field && card[name_length] != ' ') ++name_length;
     if (name_.empty())
         name_.append(card.data(), name_length);  // a fresh record
     else
@@ -386,7 +392,10 @@ void keyword_record::parse_comment(const std::string& card, std::size_t start) {
     if (start >= card_size) return;
     std::size_t end = card_size;
     // Blank columns at the end are passed over eight at a time.
-    while (end >= start + 8 && std::memcmp(card.data() + end - 8, "        ", 8) == 0) end -= 8;
+    for (std::uint64_t word; end >= start + 8; end -= 8) {
+        std::memcpy(&word, card.data() + end - 8, 8);
+        if (word != blank_word) break;
+    }
     while (end > start && card[end - 1] == ' ') --end;
     comment_ = std::string(card.data() + start, end - start);
 }
@@ -472,47 +481,82 @@ void hdu_entry::add_record(keyword_record&& kr) {
     krs_.push_back(std::move(kr));
 }
 
+namespace {
+
+// A name of at most eight bytes as a number: its bytes big-endian, zero-filled.
+std::uint64_t name_key(const std::string& name) {
+    unsigned char bytes[name_field] = {};
+    std::memcpy(bytes, name.data(), name.size());
+    std::uint64_t key = 0;
+    std::memcpy(&key, bytes, sizeof key);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return __builtin_bswap64(key);
+#else
+    key = 0;
+    for (unsigned char b : bytes) key = key << 8 | b;
+    return key;
+#endif
+}
+
+}  // namespace
+
 void hdu_entry::index_records(std::size_t first) {
-    // A name of at most eight bytes, packed big-endian and zero-filled and
-    // then its length, sorts as the name itself does; then the record, so
-    // that the first record of a name comes first. The names indexed before
-    // (of earlier records) and the new ones, sorted so, make the index anew,
-    // each name appended at its end.
+    // A name's key and then its length sort as the name itself does; then
+    // its record, so that the first record of a name comes first.
     struct named {
         std::uint64_t key;
-        std::uint32_t length;
-        std::int32_t index;
-        const std::string* name;
+        std::uint64_t length_and_index;
         bool operator<(const named& o) const {
-            return key != o.key ? key < o.key : length != o.length ? length < o.length : index < o.index;
+            return key != o.key ? key < o.key : length_and_index < o.length_and_index;
         }
     };
     std::vector<named> names;
-    std::vector<std::pair<const std::string*, std::int32_t>> long_names;  // not from a card: as they come
     names.reserve(krs_map_.size() + krs_.size() - first);
-    auto add = [&](const std::string& name, std::int32_t index) {
-        if (name.size() > name_field) {
-            long_names.emplace_back(&name, index);
-            return;
-        }
-        unsigned char bytes[name_field] = {};
-        std::memcpy(bytes, name.data(), name.size());
-        std::uint64_t key = 0;
-        for (unsigned char b : bytes) key = key << 8 | b;
-        names.push_back({key, static_cast<std::uint32_t>(name.size()), index, &name});
+    auto add = [&](const std::string& name, std::size_t index) {
+        names.push_back({name_key(name), static_cast<std::uint64_t>(name.size()) << 32 | index});
     };
-    for (const auto& indexed : krs_map_) add(indexed.first, indexed.second);
-    for (std::size_t i = first; i < krs_.size(); ++i)
-        if (krs_[i].type_ == KWRT_VALUE) add(krs_[i].name_, static_cast<std::int32_t>(i));
+    for (std::size_t i = first; i < krs_.size(); ++i) {
+        const keyword_record& kr = krs_[i];
+        if (kr.type_ != KWRT_VALUE) continue;
+        if (kr.name_.size() > name_field) {
+            // Not the name of a card: indexed on its own.
+            krs_map_.try_emplace(kr.name_, static_cast<std::int32_t>(i));
+            continue;
+        }
+        add(kr.name_, i);
+    }
+    // The names indexed before (of earlier records, so they win) join the new
+    // ones, and the index is made anew in sorted order, each name appended
+    // at its end: one comparison each.
+    const std::size_t fresh = names.size();
+    bool rebuild = true;
+    for (const auto& indexed : krs_map_) {
+        const std::size_t index = static_cast<std::size_t>(indexed.second);
+        if (indexed.second < 0 || index >= first || indexed.first.size() > name_field || krs_[index].name_ != indexed.first) {
+            rebuild = false;
+            break;
+        }
+        add(indexed.first, index);
+    }
+    if (!rebuild) names.resize(fresh);
     std::sort(names.begin(), names.end());
 
-    std::map<std::string, std::int32_t> index;
+    std::map<std::string, std::int32_t> built;
+    std::map<std::string, std::int32_t>& index = rebuild ? built : krs_map_;
+    auto hint = index.end();
     for (std::size_t k = 0; k < names.size(); ++k) {
-        if (k > 0 && names[k].key == names[k - 1].key && names[k].length == names[k - 1].length) continue;
-        index.emplace_hint(index.end(), *names[k].name, names[k].index);
+        if (k > 0 && names[k].key == names[k - 1].key &&
+            names[k].length_and_index >> 32 == names[k - 1].length_and_index >> 32)
+            continue;
+        const std::int32_t at = static_cast<std::int32_t>(names[k].length_and_index & 0xffffffffu);
+        const std::string& name = krs_[static_cast<std::size_t>(at)].name_;
+        // Into the new index, every name goes at the end, once.
+        if (rebuild)
+            index.emplace_hint(index.end(), name, at);
+        else
+            hint = std::next(index.try_emplace(hint, name, at));
     }
-    for (const auto& named_record : long_names) index.try_emplace(*named_record.first, named_record.second);
-    krs_map_.swap(index);
+    if (rebuild) krs_map_.swap(built);
 }
 
 hdu_entry::position hdu_entry::find_record(const std::string& name) const {
