@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,31 +20,31 @@ using namespace velmora;
 
 namespace {
 
-// The report composed so far: its lines in order, each with its newline,
-// held in chunks so that growing it never copies what it already holds.
+// The report composed so far: its lines in order, each with its newline, in
+// chunks, so that growing it never copies what it already holds. Each line
+// is composed in place at the end of the last chunk.
 class composed_report {
 public:
-    // Keeps one whole line.
-    void keep(const std::string& text) {
-        if (chunks_.empty() || chunks_.back().text.capacity() - chunks_.back().text.size() < text.size()) {
-            // Each chunk twice the one before, up to a MiB: a short report stays small.
-            std::size_t size = chunks_.empty() ? first_chunk : std::min(2 * chunks_.back().text.capacity(), last_chunk);
-            chunks_.emplace_back();
-            chunks_.back().text.reserve(std::max(size, text.size()));
-        }
-        chunk& last = chunks_.back();
-        last.text += text;
-        last.ends.push_back(last.text.size());
+    // Appends `n` bytes to the line being composed.
+    void append(const char* text, std::size_t n) {
+        if (capacity_ - used_ < n) make_room(n);
+        std::memcpy(chunks_.back().bytes.get() + used_, text, n);
+        used_ += n;
+    }
+    // Ends the line being composed, its newline included.
+    void end_line() {
+        chunks_.back().ends.push_back(used_);
+        line_start_ = used_;
     }
 
-    // Writes every line to `out`, each with one write and a flush; false,
-    // with errno telling why, as soon as the output fails.
+    // Writes every line to `out`, each with one write (an unbuffered stream
+    // passes it on whole); false, with errno telling why, as soon as the
+    // output fails.
     bool write(std::FILE* out) const {
         for (const chunk& c : chunks_) {
             std::size_t begin = 0;
             for (std::size_t end : c.ends) {
-                std::size_t n = end - begin;
-                if (std::fwrite(c.text.data() + begin, 1, n, out) != n || std::fflush(out) != 0) return false;
+                if (std::fwrite(c.bytes.get() + begin, 1, end - begin, out) != end - begin) return false;
                 begin = end;
             }
         }
@@ -53,49 +54,116 @@ public:
     // The whole text, and a fresh start.
     std::string text() const {
         std::string all;
-        for (const chunk& c : chunks_) all += c.text;
+        for (const chunk& c : chunks_) all.append(c.bytes.get(), c.ends.empty() ? 0 : c.ends.back());
         return all;
     }
-    void clear() { chunks_.clear(); }
+    void clear() {
+        chunks_.clear();
+        used_ = capacity_ = line_start_ = 0;
+    }
 
 private:
     static constexpr std::size_t first_chunk = std::size_t{1} << 12;
     static constexpr std::size_t last_chunk = std::size_t{1} << 20;
     struct chunk {
-        std::string text;
-        std::vector<std::size_t> ends;  // where each line ends in text
+        std::unique_ptr<char[]> bytes;
+        std::vector<std::size_t> ends;  // where each line ends in bytes
     };
+
+    // A new chunk, each twice the one before up to a MiB (a short report
+    // stays small), taking the line composed so far along.
+    void make_room(std::size_t n) {
+        const std::size_t partial = used_ - line_start_;
+        std::size_t size = chunks_.empty() ? first_chunk : std::min(2 * capacity_, last_chunk);
+        size = std::max(size, partial + n);
+        chunk next{std::unique_ptr<char[]>(new char[size]), {}};
+        if (partial != 0) std::memcpy(next.bytes.get(), chunks_.back().bytes.get() + line_start_, partial);
+        chunks_.push_back(std::move(next));
+        used_ = partial;
+        capacity_ = size;
+        line_start_ = 0;
+    }
+
     std::vector<chunk> chunks_;
+    std::size_t used_ = 0;        // bytes of the last chunk in use
+    std::size_t capacity_ = 0;    // bytes of the last chunk
+    std::size_t line_start_ = 0;  // where the line being composed starts in it
 };
 
-// The report line being composed, and the lines composed before it.
-std::string line;
 composed_report report;
+
+// Appends text to the line being composed.
+void put(const char* text, std::size_t n) { report.append(text, n); }
+void put(const std::string& text) { put(text.data(), text.size()); }
+void put(const char* text) { put(text, std::strlen(text)); }
+void put(char c) { put(&c, 1); }
+
+// Writes `value` at `out` as printf's %.15g does and returns the end. When
+// the shortest text that reads back as a normal double has at most 15
+// significant digits, those are the digits %.15g prints (the double lies far
+// closer to them than half a step of 15 digits); they are laid out as it
+// lays them out. Any other double goes through the 15-digit conversion.
+char* format_double(char* out, double value) {
+    char shortest[32];
+    const char* end = std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific).ptr;
+    const char* p = shortest;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    char digits[24];
+    std::size_t count = 0;
+    if ((value != 0 && !std::isnormal(value)) || *p < '0' || *p > '9')
+        return std::to_chars(out, out + 64, value, std::chars_format::general, 15).ptr;
+    digits[count++] = *p++;
+    if (*p == '.')
+        for (++p; p < end && *p != 'e' && count < sizeof digits; ++p) digits[count++] = *p;
+    if (count > 15 || p >= end || *p != 'e') return std::to_chars(out, out + 64, value, std::chars_format::general, 15).ptr;
+    int exponent = 0;
+    std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+    if (exponent < -4 || exponent >= 15) {
+        // Exponent notation: the shortest text is already laid out so.
+        std::memcpy(out, shortest, static_cast<std::size_t>(end - shortest));
+        return out + (end - shortest);
+    }
+    char* o = out;
+    if (negative) *o++ = '-';
+    if (exponent >= 0) {
+        for (std::size_t k = 0; k <= static_cast<std::size_t>(exponent); ++k) *o++ = k < count ? digits[k] : '0';
+        if (count > static_cast<std::size_t>(exponent) + 1) {
+            *o++ = '.';
+            for (std::size_t k = static_cast<std::size_t>(exponent) + 1; k < count; ++k) *o++ = digits[k];
+        }
+    } else {
+        *o++ = '0';
+        *o++ = '.';
+        for (int k = 0; k < -exponent - 1; ++k) *o++ = '0';
+        for (std::size_t k = 0; k < count; ++k) *o++ = digits[k];
+    }
+    return o;
+}
 
 // Appends a number in the report's notation: integers in decimal, doubles in
 // general notation with 15 significant digits (as printf's %.15g).
 template <typename Integer>
 void append(Integer value) {
     char text[24];
-    line.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+    put(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
 }
 void append(double value) {
     char text[64];
-    line.append(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15).ptr);
+    put(text, static_cast<std::size_t>(format_double(text, value) - text));
 }
 
 // Ends the line with its newline and keeps it for the report.
 void write_line() {
-    line += '\n';
-    report.keep(line);
-    line.clear();
+    put('\n');
+    report.end_line();
 }
 
 // Appends the value of a valued keyword in the report's notation.
 void append_value(const keyword_record& kr, std::int32_t dt) {
     switch (dt) {
         case DT_BOOL:
-            line += kr.get_bool() ? "TRUE" : "FALSE";
+            put(kr.get_bool() ? "TRUE" : "FALSE");
             break;
         case DT_INT:
             append(kr.get_int());
@@ -104,24 +172,24 @@ void append_value(const keyword_record& kr, std::int32_t dt) {
             append(kr.get_double());
             break;
         case DT_STRING:
-            line += kr.get_string();
+            put(kr.get_string());
             break;
         case DT_COMPLEX_INT: {
             const std::pair<std::int32_t, std::int32_t>& z = kr.get_complex_int();
-            line += '(';
+            put('(');
             append(z.first);
-            line += ',';
+            put(',');
             append(z.second);
-            line += ')';
+            put(')');
             break;
         }
         case DT_COMPLEX_DOUBLE: {
             const std::pair<double, double>& z = kr.get_complex_double();
-            line += '(';
+            put('(');
             append(z.first);
-            line += ',';
+            put(',');
             append(z.second);
-            line += ')';
+            put(')');
             break;
         }
         default:
@@ -131,9 +199,9 @@ void append_value(const keyword_record& kr, std::int32_t dt) {
 
 // Writes a line holding `prefix`, `size` and "B".
 void write_size_line(const char* prefix, std::uint64_t size) {
-    line += prefix;
+    put(prefix);
     append(size);
-    line += 'B';
+    put('B');
     write_line();
 }
 
@@ -145,10 +213,10 @@ void list_keywords(const hdu_entry& entry) {
         switch (kr.get_type()) {
             case KWRT_VALUE: {
                 std::int32_t dt = kr.get_dt();
-                line += kr.get_name();
-                line += '[';
-                line += data_type_name[dt];
-                line += "]=";
+                put(kr.get_name());
+                put('[');
+                put(data_type_name[dt]);
+                put("]=", 2);
                 if (dt != DT_UNKNOWN && !kr.is_null()) append_value(kr, dt);
                 write_line();
                 break;
@@ -169,7 +237,7 @@ void list_keywords(const hdu_entry& entry) {
 void report_simple_hdu(const hdu_entry& entry, const std::string& title) {
     std::shared_ptr<hdu_data> hdu = entry.get_hdu();
     const hdu_simple_parent& simple = static_cast<const hdu_simple_parent&>(*hdu);
-    line += title;
+    put(title);
     write_line();
     list_keywords(entry);
     switch (simple.get_data_type()) {
@@ -185,7 +253,7 @@ void report_simple_hdu(const hdu_entry& entry, const std::string& title) {
 void report_bintable_hdu(const hdu_entry& entry) {
     std::shared_ptr<hdu_data> hdu = entry.get_hdu();
     const hdu_bintable& table = static_cast<const hdu_bintable&>(*hdu);
-    line += "BinTable";
+    put("BinTable");
     write_line();
     list_keywords(entry);
 
@@ -196,9 +264,9 @@ void report_bintable_hdu(const hdu_entry& entry) {
     if (pcount == 0) return;
     hdu_entry::position theap = entry.find_record("THEAP");
     std::int32_t offset = theap == entry.krs_.end() ? 0 : theap->get_int();
-    line += "Heap: ";
+    put("Heap: ");
     append(pcount);
-    line += "B with offs=";
+    put("B with offs=");
     append(offset);
     write_line();
 }
@@ -227,14 +295,14 @@ void report_file(const fits_file& file) {
 }
 
 int main(int argc, char* argv[]) {
-    // Standard output is fully buffered and flushed after every line, so
-    // each line goes out in one write, to a terminal as well.
-    std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
     if (argc < 2) {
         std::cout << "Usage: tessary <FITS-file>" << std::endl;
         return 4;
     }
     const std::string path = argv[1];
+    // The report's standard output is unbuffered: each line goes out whole
+    // in one write as it is written, as though flushed after it.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     // Every header is read before the first line is printed, so a bad file
     // leaves standard output empty. Each HDU's lines are composed as soon as
