@@ -129,12 +129,9 @@ double decimal_to_double(const char* text, std::size_t length, std::size_t lette
         value = exponent < 0 ? value / exact_powers_of_ten[-exponent] : value * exact_powers_of_ten[exponent];
         return negative ? -value : value;
     }
-    char number[card_size + 1];
-    length = std::min<std::size_t>(length, card_size);
-    std::memcpy(number, text, length);
-    number[length] = '\0';
+    std::string number(text, length);
     if (letter < length) number[letter] = 'e';
-    return std::strtod(number, nullptr);
+    return std::strtod(number.c_str(), nullptr);
 }
 
 // Removes trailing blanks in place.
