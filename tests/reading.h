@@ -7,48 +7,30 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
-
-#include <unistd.h>
 
 namespace fitsb {
 
-// `bytes` offered as a stream: the read end of a pipe, named by its
-// /proc/self/fd path and fed by a thread until the reader is done. Read once.
+// `bytes` offered as a stream: the read end of a pipe fed by cat, named by
+// its /proc/self/fd path. Read once.
 class piped_input {
 public:
-    explicit piped_input(const std::string& bytes) {
-        std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early ends the writer
-        int fds[2];
-        if (::pipe(fds) != 0) throw std::runtime_error("cannot create a pipe");
-        read_fd_ = fds[0];
-        path_ = "/proc/self/fd/" + std::to_string(read_fd_);
-        writer_ = std::thread([bytes, fd = fds[1]] {
-            for (std::size_t done = 0; done < bytes.size();) {
-                ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-                if (n <= 0) break;
-                done += static_cast<std::size_t>(n);
-            }
-            ::close(fd);
-        });
+    explicit piped_input(const std::string& bytes)
+        : file_(bytes), pipe_(::popen(("cat " + file_.path()).c_str(), "r")) {
+        if (!pipe_) throw std::runtime_error("cannot start cat");
     }
-    ~piped_input() {
-        ::close(read_fd_);
-        writer_.join();
-    }
+    ~piped_input() { ::pclose(pipe_); }
     piped_input(const piped_input&) = delete;
     piped_input& operator=(const piped_input&) = delete;
-    const std::string& path() const { return path_; }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(::fileno(pipe_)); }
 
 private:
-    int read_fd_ = -1;
-    std::string path_;
-    std::thread writer_;
+    temp_file file_;
+    std::FILE* pipe_;
 };
 
 // The error text of reading `bytes`, "" when they are read; the reader must
