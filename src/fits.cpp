@@ -1303,8 +1303,14 @@ std::string fits_file::peek_block_start(std::uint64_t ahead, std::size_t count) 
     std::uint64_t target = round_up_to_block(saturating_add(here, ahead));
     if (target >= file_size_ || file_size_ - target < count) return std::string();
     std::string bytes(count, '\0');
+    // The file may have been read to its end already (looking ahead for
+    // END): the bytes there are read all the same, and the end stays known.
+    const bool ended = input_ended_;
+    input_ended_ = false;
     ifs_.seekg(static_cast<std::streamoff>(target));
-    if (read_input(&bytes[0], count) < count) throw read_error(ends_in_data);
+    const std::size_t got = read_input(&bytes[0], count);
+    input_ended_ = ended;
+    if (got < count) throw read_error(ends_in_data);
     ifs_.seekg(static_cast<std::streamoff>(resume));
     return bytes;
 }

@@ -247,11 +247,12 @@ TEST(BintableHeap, BothThePlacementsOfTheHeap) {
         {"file holds the gap placement", 20, 100, 1000, 2900, 2900, 1000, 1000},
     };
     for (const heap_case& c : cases) {
-        for (int variant = 0; variant < 4; ++variant) {
-            const bool followed = variant % 2, stream = variant >= 2;
+        for (int variant = 0; variant < 8; ++variant) {
+            const bool followed = variant % 2, stream = variant % 4 >= 2, long_header = variant >= 4;
             SCOPED_TRACE(std::string(c.name) + (followed ? ", followed by an HDU" : ", last HDU") +
-                         (stream ? ", stream" : ""));
+                         (stream ? ", stream" : "") + (long_header ? ", header of two blocks" : ""));
             fitsb::hdu h = table(0, {}, c.naxis1, c.naxis2, c.pcount);
+            for (int i = 0; long_header && i < 30; ++i) h.comment("the header reaches into a second block");
             if (c.theap >= 0) h.integer("THEAP", c.theap);
             h.end().data(static_cast<std::size_t>(c.naxis1 * c.naxis2), 't').data(c.gap, 'g').data(c.heap, 'h');
             const std::string bytes = primary + h.bytes() + (followed ? marker : "");
