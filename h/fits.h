@@ -495,6 +495,7 @@ private:
     std::int32_t hdu_kind(const std::string& first_card) const;
     void load_block(const char* failure);
     std::size_t read_input(char* dest, std::size_t n);
+    std::uint64_t take_ahead(char* dest, std::uint64_t n);
     std::size_t take(char* dest, std::size_t n);
     std::uint64_t drop(std::uint64_t n);
     std::uint64_t drop_input(std::uint64_t n);

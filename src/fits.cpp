@@ -1073,23 +1073,27 @@ std::size_t fits_file::read_input(char* dest, std::size_t n) {
 // Input bytes read ahead and not yet taken by the reader.
 std::uint64_t fits_file::pending() const { return ahead_unseen_ + (ahead_end_ - ahead_pos_); }
 
-// Takes the next `n` input bytes: those read ahead first, then the input
-// itself. Returns fewer only where the input ends.
-std::size_t fits_file::take(char* dest, std::size_t n) {
-    std::size_t done = 0;
-    if (ahead_unseen_ != 0) {
-        // Data passed over unseen, which the headers-only mode never looks at.
-        done = static_cast<std::size_t>(std::min<std::uint64_t>(n, ahead_unseen_));
-        std::memset(dest, 0, done);
-        ahead_unseen_ -= done;
-    }
+// Takes up to `n` of the bytes read ahead, in order, copying them to `dest`
+// unless it is null; returns how many.
+std::uint64_t fits_file::take_ahead(char* dest, std::uint64_t n) {
+    std::uint64_t done = std::min(n, ahead_unseen_);
+    // Data passed over unseen, which the headers-only mode never looks at.
+    if (dest) std::memset(dest, 0, static_cast<std::size_t>(done));
+    ahead_unseen_ -= done;
     if (done < n && ahead_pos_ < ahead_end_) {
-        std::size_t k = std::min(n - done, ahead_end_ - ahead_pos_);
-        std::memcpy(dest + done, ahead_.get() + ahead_pos_, k);
+        std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, ahead_end_ - ahead_pos_));
+        if (dest) std::memcpy(dest + done, ahead_.get() + ahead_pos_, k);
         ahead_pos_ += k;
         done += k;
         if (ahead_pos_ == ahead_end_) ahead_pos_ = ahead_end_ = 0;
     }
+    return done;
+}
+
+// Takes the next `n` input bytes: those read ahead first, then the input
+// itself. Returns fewer only where the input ends.
+std::size_t fits_file::take(char* dest, std::size_t n) {
+    std::size_t done = static_cast<std::size_t>(take_ahead(dest, n));
     done += read_input(dest + done, n - done);
     file_pos_ += done;
     return done;
@@ -1099,14 +1103,7 @@ std::size_t fits_file::take(char* dest, std::size_t n) {
 // in a regular file, or reading and dropping from a stream. Returns fewer
 // only where a stream ends.
 std::uint64_t fits_file::drop(std::uint64_t n) {
-    std::uint64_t done = std::min(n, ahead_unseen_);
-    ahead_unseen_ -= done;
-    if (done < n && ahead_pos_ < ahead_end_) {
-        std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, ahead_end_ - ahead_pos_));
-        ahead_pos_ += k;
-        done += k;
-        if (ahead_pos_ == ahead_end_) ahead_pos_ = ahead_end_ = 0;
-    }
+    std::uint64_t done = take_ahead(nullptr, n);
     if (done < n) {
         if (stream_) {
             done += drop_input(n - done);
