@@ -141,6 +141,27 @@ char* format_double(char* out, double value) {
     return o;
 }
 
+// Appends bytes taken from the file: each control byte (0x00-0x1F and DEL)
+// as \xNN with two lower-case hex digits, every other byte as it is. FITS
+// headers hold only printable ASCII, so a conforming file prints unchanged,
+// while a hostile one can neither split a line nor send the terminal an
+// escape sequence.
+void put_file_text(const std::string& text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const char* plain = p;
+        while (plain < end && static_cast<unsigned char>(*plain) >= 0x20 && *plain != 0x7f) ++plain;
+        put(p, static_cast<std::size_t>(plain - p));
+        if (plain == end) return;
+        static const char hex[] = "0123456789abcdef";
+        const unsigned char c = static_cast<unsigned char>(*plain);
+        const char escaped[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
+        put(escaped, 4);
+        p = plain + 1;
+    }
+}
+
 // Appends a number in the report's notation: integers in decimal, doubles in
 // general notation with 15 significant digits (as printf's %.15g).
 template <typename Integer>
@@ -172,7 +193,7 @@ void append_value(const keyword_record& kr, std::int32_t dt) {
             append(kr.get_double());
             break;
         case DT_STRING:
-            put(kr.get_string());
+            put_file_text(kr.get_string());
             break;
         case DT_COMPLEX_INT: {
             const std::pair<std::int32_t, std::int32_t>& z = kr.get_complex_int();
@@ -213,7 +234,7 @@ void list_keywords(const hdu_entry& entry) {
         switch (kr.get_type()) {
             case KWRT_VALUE: {
                 std::int32_t dt = kr.get_dt();
-                put(kr.get_name());
+                put_file_text(kr.get_name());
                 put('[');
                 put(data_type_name[dt]);
                 put("]=", 2);

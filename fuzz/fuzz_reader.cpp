@@ -131,8 +131,13 @@ int run_tool(const std::string& path, std::string& out, std::string& err) {
 }
 
 // The loaded data of one HDU is exactly as large as its header says; adds
-// it to `total`.
-void check_loaded(const hdu_entry& entry, std::uint64_t& total) {
+// it to `total`, and the report lines the HDU calls for to `lines`: its
+// title, one per valued keyword, the Data line, a Heap line for a table with
+// a heap, and the empty line.
+void check_loaded(const hdu_entry& entry, std::uint64_t& total, std::uint64_t& lines) {
+    lines += 3;
+    for (const keyword_record& kr : entry.krs_) lines += kr.get_type() == KWRT_VALUE ? 1 : 0;
+    if (entry.get_hdu_type() == HT_BINTABLE && entry.find_record("PCOUNT")->get_int() != 0) ++lines;
     const hdu_data* hdu = entry.get_hdu().get();
     if (entry.get_hdu_type() == HT_BINTABLE) {
         const hdu_bintable& table = static_cast<const hdu_bintable&>(*hdu);
@@ -147,6 +152,19 @@ void check_loaded(const hdu_entry& entry, std::uint64_t& total) {
     }
 }
 
+// Whatever the file holds, the report holds no control byte but the line
+// feeds that end its lines, and exactly the lines its HDUs call for.
+void check_report_bytes(const std::string& text, std::uint64_t lines) {
+    std::uint64_t ends = 0;
+    for (char c : text) {
+        if (c == '\n')
+            ++ends;
+        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            finding("control byte in the report", text);
+    }
+    if (ends != lines) finding("report line count differs from the HDUs'", std::to_string(ends) + " != " + std::to_string(lines));
+}
+
 // What one reading by the library gave.
 struct verdict {
     bool read = false;        // the whole input was read
@@ -158,24 +176,25 @@ struct verdict {
 // afterwards, or each reported and released by the callback.
 verdict read_loaded(const std::string& path, std::size_t size, keep_mode keep) {
     verdict v;
-    std::uint64_t total = 0;
+    std::uint64_t total = 0, lines = 0;
     report.clear();
     try {
         auto on_hdu = [&](const hdu_entry& entry) {
             if (keep == KM_RELEASE_HDUS) {
-                check_loaded(entry, total);
+                check_loaded(entry, total, lines);
                 report_hdu(entry);
             }
         };
         fits_file file(path, RM_LOAD_DATA, on_hdu, keep);
         v.read = true;
-        for (const hdu_entry& entry : file.hdus_) check_loaded(entry, total);
+        for (const hdu_entry& entry : file.hdus_) check_loaded(entry, total, lines);
         captured_err.str(std::string());
         std::streambuf* saved_err = std::cerr.rdbuf(&captured_err);
         report_file(file);
         std::cerr.rdbuf(saved_err);
         if (!captured_err.str().empty()) finding("report wrote to standard error", captured_err.str());
         v.report = report.text();
+        check_report_bytes(v.report, lines);
     } catch (const std::length_error& e) {
         // A size the standard library refuses: a buffer sized from the header
         // before the file was checked to hold it.

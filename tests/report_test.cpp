@@ -91,6 +91,16 @@ TEST(Report, OneLinePerValuedKeywordInItsTypesNotation) {
         {"          nor for a blank name", ""},
         {card("DUP", fixed("1")), "DUP[int32]=1"},
         {card("DUP", fixed("2")), "DUP[int32]=2"},
+        // Bytes a header may not hold are printed as \xNN, so that no file
+        // can split a line or drive a terminal; other bytes print as they are.
+        {card("ESC", "'\x1b]0;pwned\x07\x1b[31mRED\x1b[0m'"), "ESC[string]=\\x1b]0;pwned\\x07\\x1b[31mRED\\x1b[0m"},
+        {card("LF", "'a\nEXPTIME[double]=1200'"), "LF[string]=a\\x0aEXPTIME[double]=1200"},
+        {card("CRTAB", "'a\rb\tc'"), "CRTAB[string]=a\\x0db\\x09c"},
+        {card("NUL", std::string("'a\0b'", 5)), "NUL[string]=a\\x00b"},
+        {card("DEL", "'a\x7f'"), "DEL[string]=a\\x7f"},
+        {card("HIGH", "'caf\xe9\x80'"), "HIGH[string]=caf\xe9\x80"},
+        {card("BSLASH", "'C:\\x41\\'"), "BSLASH[string]=C:\\x41\\"},
+        {card("CT\x1bL", fixed("1")), "CT\\x1bL[int32]=1"},
     };
     fitsb::hdu h = fitsb::primary(8, {});
     std::string lines;
