@@ -17,9 +17,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <ios>
+#include <istream>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -436,11 +436,28 @@ hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name
 // The file reader
 // ---------------------------------------------------------------------------
 
-// An opened FITS file: reads every HDU at construction. A regular file is
-// measured first, so that no size a header claims is allocated before the
-// file is known to hold it, and data that is not loaded is seeked over. Any
-// other input (a pipe, a FIFO, a character device) is read as a stream,
-// strictly front to back: its bytes are proved as they arrive.
+// FITS bytes held in memory: `size` bytes from `data`, which must stay valid
+// while a fits_file is constructed from them, and only then.
+struct memory_input {
+    const void* data;   // the first byte
+    std::size_t size;   // how many bytes
+};
+
+class byte_source;
+
+// A FITS file, read whole at construction: every HDU in hdus_. The bytes
+// come from a path, memory or any std::istream, with the same result for the
+// same bytes. A regular file and memory are sized: no size a header claims
+// is allocated before the input is known to hold it, and data that is not
+// loaded is passed over without reading it. A pipe, FIFO, device or istream
+// is read strictly front to back, never seeked: its bytes are proved as they
+// arrive, and data passed over is read and dropped in bounded chunks.
+//
+//   velmora::fits_file file(velmora::memory_input{bytes.data(), bytes.size()},
+//                           velmora::RM_HEADERS_ONLY);
+//   for (const velmora::hdu_entry& hdu : file.hdus_)
+//       for (const velmora::keyword_record& kr : hdu.krs_)
+//           if (kr.get_type() == velmora::KWRT_VALUE) std::cout << kr.get_name() << '\n';
 class fits_file {
 public:
     // Receives each HDU as soon as it has been read and checked.
@@ -451,6 +468,17 @@ public:
     // As above, handing every HDU to `on_hdu` once it has been read; with
     // KM_RELEASE_HDUS each HDU is released after the call instead of kept.
     fits_file(const std::string& path, read_mode mode, const hdu_callback& on_hdu, keep_mode keep = KM_KEEP_HDUS);
+    // Reads every HDU of the bytes in memory; nothing is copied but what the
+    // records and loaded data keep.
+    fits_file(memory_input bytes, read_mode mode = RM_LOAD_DATA);
+    // As above, with a callback and keep mode as for a path.
+    fits_file(memory_input bytes, read_mode mode, const hdu_callback& on_hdu, keep_mode keep = KM_KEEP_HDUS);
+    // Reads every HDU from `in`, front to back, up to its end; a read that
+    // fails (badbit) is read_error "cannot read file: <reason>".
+    explicit fits_file(std::istream& in, read_mode mode = RM_LOAD_DATA);
+    // As above, with a callback and keep mode as for a path.
+    fits_file(std::istream& in, read_mode mode, const hdu_callback& on_hdu, keep_mode keep = KM_KEEP_HDUS);
+    ~fits_file();
     fits_file(const fits_file&) = delete;
     fits_file& operator=(const fits_file&) = delete;
 
@@ -459,69 +487,58 @@ public:
     // Copies the next `n` data bytes to `dest`.
     void read_bytes(char* dest, std::uint64_t n);
     // Passes over the next `n` data bytes and loads the block where the skip
-    // ends (the file must hold that block whole).
+    // ends (the input must hold that block whole).
     void skip_bytes(std::uint64_t n);
-    // Passes over the next `n` data bytes as read_bytes would read them.
-    void pass_bytes(std::uint64_t n);
     // Drops the rest of the current block.
     void end_block();
 
+    std::vector<hdu_entry> hdus_;   // the HDUs in file order
+    char block_[block_size];        // the most recently loaded block
+    std::uint32_t block_pos_;       // next unread byte of block_; block_size when used up
+
+protected:
+    // Puts the reader at the start of another input, without reading it;
+    // for readers built on this one.
+    void open(const std::string& path);
+    void open(memory_input bytes);
+    void open(std::istream& in);
+
+private:
+    friend class hdu_simple_parent;
+    friend class hdu_bintable;
+
+    // Reads every HDU of the open input, then lets the input go.
+    void read_hdus(const hdu_callback& on_hdu, keep_mode keep);
+    void attach(std::unique_ptr<byte_source> source);
+    bool next_hdu_block();
+    std::int32_t hdu_kind(const std::string& first_card) const;
+    void load_block(const char* failure);
+    std::uint64_t beyond_block(std::uint64_t n) const;
+    bool holds_data(std::uint64_t n) const;
+    void require_data(std::uint64_t n) const;
+
+    // What the HDU readers use besides the block operations:
+
+    // Passes over the next `n` data bytes as read_bytes would read them.
+    void pass_bytes(std::uint64_t n);
     // Reads `n` data bytes into `buffer` (headers-only mode: passes over them
-    // instead, leaving `buffer` empty). A regular file is checked to hold
-    // them before anything is allocated; from a stream the buffer grows in
-    // bounded steps as the bytes arrive.
+    // instead, leaving `buffer` empty). A sized input is checked to hold them
+    // before anything is allocated; from a stream the buffer grows in bounded
+    // steps as the bytes arrive.
     void load_data(std::vector<char>& buffer, std::uint64_t n);
     // Of two places where the current HDU's data may end, `nearer` or
     // `farther` bytes ahead: true when the input bears out the nearer one,
     // because the block after it starts an extension ("XTENSION= ") or the
-    // input does not hold the farther one, block-rounded. A stream is read
-    // ahead to tell; what was read is replayed by the reads that follow.
+    // input does not hold the farther one, block-rounded.
     bool data_ends_nearer(std::uint64_t nearer, std::uint64_t farther);
     // Number of cards from the reading position up to and including the
     // next END card, found within a bounded look-ahead; when none is found
     // there, the cards looked at.
     std::size_t cards_to_end();
-    // Opens and measures the file and puts the reader at its start; the
-    // constructor calls it before reading the HDUs.
-    void open(const std::string& path);
 
-    std::vector<hdu_entry> hdus_;   // the HDUs in file order
-    std::ifstream ifs_;             // the open file
-    char block_[block_size];        // the most recently loaded block
-    std::uint32_t block_pos_;       // next unread byte of block_; block_size when used up
-
-private:
-    bool next_hdu_block();
-    std::int32_t hdu_kind(const std::string& first_card) const;
-    void load_block(const char* failure);
-    std::size_t read_input(char* dest, std::size_t n);
-    std::uint64_t take_ahead(char* dest, std::uint64_t n);
-    std::size_t take(char* dest, std::size_t n);
-    std::uint64_t drop(std::uint64_t n);
-    std::uint64_t drop_input(std::uint64_t n);
-    std::size_t read_ahead(std::size_t n);
-    std::uint64_t pending() const;
-    bool holds_data(std::uint64_t n) const;
-    void require_data(std::uint64_t n) const;
-    std::uint64_t beyond_block(std::uint64_t n) const;
-    std::string peek_block_start(std::uint64_t ahead, std::size_t count);
-    bool stream_data_ends_nearer(std::uint64_t nearer, std::uint64_t farther);
-
-    read_mode mode_;                // data loaded or passed over
-    bool stream_ = false;           // input read front to back, its size unknown
-    std::uint64_t file_size_ = 0;   // length of a regular file in bytes
-    std::uint64_t file_pos_ = 0;    // input bytes the reader has consumed
-    std::int32_t hdus_read_ = 0;    // HDUs read so far, kept or released
-    // Input read ahead of the reading position, replayed in this order:
-    // `ahead_unseen_` bytes passed over without keeping them (data of a
-    // stream in headers-only mode), then ahead_ from ahead_pos_ to
-    // ahead_end_; after them the input goes on unless `input_ended_`.
-    std::uint64_t ahead_unseen_ = 0;
-    std::unique_ptr<char[]> ahead_;
-    std::size_t ahead_pos_ = 0;
-    std::size_t ahead_end_ = 0;
-    std::size_t ahead_capacity_ = 0;
-    bool input_ended_ = false;      // the input delivered its last byte
+    read_mode mode_;                         // data loaded or passed over
+    std::int32_t hdus_read_ = 0;             // HDUs read so far, kept or released
+    std::unique_ptr<byte_source> source_;    // the input being read
 };
 
 }  // namespace velmora

@@ -1,15 +1,14 @@
 // velmora::fits - implementation. Sections follow the public header.
 #include "fits.h"
 
+#include "byte_source.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <stdexcept>
-#include <system_error>
 
 namespace velmora {
 
@@ -593,10 +592,8 @@ keyword_record expect_int_card(fits_file& file, const hdu_entry& entry, const st
 }
 
 // Makes room for the header's records at once: the first card, already
-// read, and every card up to END as far as the reader can see it.
-void reserve_records(fits_file& file, hdu_entry& entry) {
-    entry.krs_.reserve(entry.krs_.size() + 1 + file.cards_to_end());
-}
+// read, and the `cards` up to END as far as the reader can see them.
+void reserve_records(hdu_entry& entry, std::size_t cards) { entry.krs_.reserve(entry.krs_.size() + 1 + cards); }
 
 // Appends every further card up to and including END. Each record is
 // parsed in its place in krs_, and the name index takes them all at once.
@@ -652,7 +649,7 @@ std::int32_t bitpix_to_dt(std::int32_t bitpix) {
 hdu_simple_parent::~hdu_simple_parent() = default;
 
 void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
-    reserve_records(file, entry);
+    reserve_records(entry, file.cards_to_end());
     check_first_card(entry, first_card);
 
     keyword_record bitpix = expect_int_card(file, entry, "BITPIX");
@@ -842,7 +839,7 @@ std::uint64_t hdu_bintable::table_size() const {
 }
 
 void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
-    reserve_records(file, entry);
+    reserve_records(entry, file.cards_to_end());
     keyword_record xtension;
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
     if (xtension.is_null() || xtension.get_string() != "BINTABLE") fail("Not conforming to the standard");
@@ -962,13 +959,10 @@ void hdu_bintable::read_heap(fits_file& file, const hdu_entry& entry) {
 
 namespace {
 
-// What a stream's data buffers grow by at least, and what is read ahead of
-// the reader in one go.
+// What a stream's data buffers grow by at least.
 constexpr std::size_t stream_step = std::size_t{1} << 16;
-// How far ahead cards_to_end looks for an END card (364 blocks), and how
-// much it reads ahead at a time (large reads go past the stream's buffer).
+// How far ahead cards_to_end looks for an END card (364 blocks).
 constexpr std::size_t end_look_ahead = std::size_t{1} << 20;
-constexpr std::size_t look_ahead_chunk = 16 * block_size;
 
 // True when the card at `card` is an END card: the name END, then a blank.
 bool is_end_card(const char* card) { return card[0] == 'E' && card[1] == 'N' && card[2] == 'D' && card[3] == ' '; }
@@ -979,8 +973,38 @@ fits_file::fits_file(const std::string& path, read_mode mode) : fits_file(path, 
 
 fits_file::fits_file(const std::string& path, read_mode mode, const hdu_callback& on_hdu, keep_mode keep)
     : block_pos_(block_size), mode_(mode) {
-    ifs_.exceptions(std::ios::failbit | std::ios::badbit);
     open(path);
+    read_hdus(on_hdu, keep);
+}
+
+fits_file::fits_file(memory_input bytes, read_mode mode) : fits_file(bytes, mode, hdu_callback()) {}
+
+fits_file::fits_file(memory_input bytes, read_mode mode, const hdu_callback& on_hdu, keep_mode keep)
+    : block_pos_(block_size), mode_(mode) {
+    open(bytes);
+    read_hdus(on_hdu, keep);
+}
+
+fits_file::fits_file(std::istream& in, read_mode mode) : fits_file(in, mode, hdu_callback()) {}
+
+fits_file::fits_file(std::istream& in, read_mode mode, const hdu_callback& on_hdu, keep_mode keep)
+    : block_pos_(block_size), mode_(mode) {
+    open(in);
+    read_hdus(on_hdu, keep);
+}
+
+fits_file::~fits_file() = default;
+
+void fits_file::open(const std::string& path) { attach(byte_source::open(path)); }
+void fits_file::open(memory_input bytes) { attach(byte_source::in_memory(bytes)); }
+void fits_file::open(std::istream& in) { attach(byte_source::from_stream(in)); }
+
+void fits_file::attach(std::unique_ptr<byte_source> source) {
+    source_ = std::move(source);
+    block_pos_ = block_size;
+}
+
+void fits_file::read_hdus(const hdu_callback& on_hdu, keep_mode keep) {
     while (next_hdu_block()) {
         std::string card;
         read_card(card);
@@ -992,49 +1016,18 @@ fits_file::fits_file(const std::string& path, read_mode mode, const hdu_callback
         if (on_hdu) on_hdu(entry);
         if (keep == KM_RELEASE_HDUS) hdus_.pop_back();
     }
-    ifs_.close();
-    ahead_.reset();
-    ahead_pos_ = ahead_end_ = ahead_capacity_ = 0;
-}
-
-// Opens the input. A regular file is measured, so that data sizes can be
-// checked before anything is allocated; anything else is read as a stream.
-void fits_file::open(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::file_status status = std::filesystem::status(path, ec);
-    if (ec) throw read_error("cannot open file: " + ec.message());
-    if (std::filesystem::is_directory(status))
-        throw read_error("cannot read file: " + std::make_error_code(std::errc::is_a_directory).message());
-    stream_ = !std::filesystem::is_regular_file(status);
-    if (ifs_.is_open()) ifs_.close();
-    try {
-        ifs_.open(path, std::ios::binary);
-    } catch (const std::ios_base::failure&) {
-        int err = errno;
-        throw read_error("cannot open file: " + std::generic_category().message(err ? err : EIO));
-    }
-    file_size_ = 0;
-    if (!stream_) {
-        file_size_ = std::filesystem::file_size(path, ec);
-        if (ec) throw read_error("cannot read file: " + ec.message());
-    }
-    file_pos_ = 0;
-    block_pos_ = block_size;
-    ahead_unseen_ = 0;
-    ahead_pos_ = ahead_end_ = 0;
-    input_ended_ = false;
+    source_.reset();
 }
 
 // Loads the block where the next HDU's first card is due; false when fewer
 // than a block's bytes are left, which ends the file (they are ignored). A
-// regular file is taken at its measured length.
+// sized input is taken at its measured length.
 bool fits_file::next_hdu_block() {
-    if (!stream_) {
-        if (file_size_ - std::min(file_pos_, file_size_) < block_size) return false;
-        load_block(ends_in_header);
-        return true;
+    if (source_->sized() && source_->left() < block_size) return false;
+    if (source_->take(block_, block_size) < block_size) {
+        if (source_->sized()) throw read_error(ends_in_header);
+        return false;
     }
-    if (take(block_, block_size) < block_size) return false;
     block_pos_ = 0;
     return true;
 }
@@ -1053,108 +1046,8 @@ std::int32_t fits_file::hdu_kind(const std::string& first_card) const {
     fail("Unexpected keyword or bad format");
 }
 
-// Reads up to `n` bytes from the input itself; fewer only where it ends. A
-// read error is "cannot read file: <reason>".
-std::size_t fits_file::read_input(char* dest, std::size_t n) {
-    if (input_ended_ || n == 0) return 0;
-    errno = 0;
-    try {
-        ifs_.read(dest, static_cast<std::streamsize>(n));
-        return n;
-    } catch (const std::ios_base::failure&) {
-        if (ifs_.bad() && errno != 0) throw read_error(std::string("cannot read file: ") + std::strerror(errno));
-        std::size_t got = static_cast<std::size_t>(ifs_.gcount());
-        ifs_.clear();
-        input_ended_ = true;
-        return got;
-    }
-}
-
-// Input bytes read ahead and not yet taken by the reader.
-std::uint64_t fits_file::pending() const { return ahead_unseen_ + (ahead_end_ - ahead_pos_); }
-
-// Takes up to `n` of the bytes read ahead, in order, copying them to `dest`
-// unless it is null; returns how many.
-std::uint64_t fits_file::take_ahead(char* dest, std::uint64_t n) {
-    std::uint64_t done = std::min(n, ahead_unseen_);
-    // Data passed over unseen, which the headers-only mode never looks at.
-    if (dest) std::memset(dest, 0, static_cast<std::size_t>(done));
-    ahead_unseen_ -= done;
-    if (done < n && ahead_pos_ < ahead_end_) {
-        std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, ahead_end_ - ahead_pos_));
-        if (dest) std::memcpy(dest + done, ahead_.get() + ahead_pos_, k);
-        ahead_pos_ += k;
-        done += k;
-        if (ahead_pos_ == ahead_end_) ahead_pos_ = ahead_end_ = 0;
-    }
-    return done;
-}
-
-// Takes the next `n` input bytes: those read ahead first, then the input
-// itself. Returns fewer only where the input ends.
-std::size_t fits_file::take(char* dest, std::size_t n) {
-    std::size_t done = static_cast<std::size_t>(take_ahead(dest, n));
-    done += read_input(dest + done, n - done);
-    file_pos_ += done;
-    return done;
-}
-
-// Passes over the next `n` input bytes: those read ahead first, then a seek
-// in a regular file, or reading and dropping from a stream. Returns fewer
-// only where a stream ends.
-std::uint64_t fits_file::drop(std::uint64_t n) {
-    std::uint64_t done = take_ahead(nullptr, n);
-    if (done < n) {
-        if (stream_) {
-            done += drop_input(n - done);
-        } else {
-            ifs_.seekg(static_cast<std::streamoff>(n - done), std::ios::cur);
-            done = n;
-        }
-    }
-    file_pos_ += done;
-    return done;
-}
-
-// Reads and drops up to `n` bytes of the input, a bounded chunk at a time.
-std::uint64_t fits_file::drop_input(std::uint64_t n) {
-    char chunk[32768];
-    std::uint64_t done = 0;
-    while (done < n) {
-        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, sizeof chunk));
-        std::size_t got = read_input(chunk, want);
-        done += got;
-        if (got < want) break;
-    }
-    return done;
-}
-
-// Reads up to `n` more bytes of the input ahead of the reader and keeps
-// them; fewer only where the input ends.
-std::size_t fits_file::read_ahead(std::size_t n) {
-    const std::size_t kept = ahead_end_ - ahead_pos_;
-    if (ahead_capacity_ - ahead_end_ < n) {
-        // Room at the end: the kept bytes move to the front, into a larger
-        // buffer when they and the new ones do not fit.
-        if (ahead_capacity_ < kept + n) {
-            std::size_t capacity = std::max(kept + n, 2 * ahead_capacity_);
-            std::unique_ptr<char[]> larger(new char[capacity]);
-            if (kept != 0) std::memcpy(larger.get(), ahead_.get() + ahead_pos_, kept);
-            ahead_ = std::move(larger);
-            ahead_capacity_ = capacity;
-        } else if (kept != 0) {
-            std::memmove(ahead_.get(), ahead_.get() + ahead_pos_, kept);
-        }
-        ahead_pos_ = 0;
-        ahead_end_ = kept;
-    }
-    std::size_t got = read_input(ahead_.get() + ahead_end_, n);
-    ahead_end_ += got;
-    return got;
-}
-
 void fits_file::load_block(const char* failure) {
-    if (take(block_, block_size) < block_size) throw read_error(failure);
+    if (source_->take(block_, block_size) < block_size) throw read_error(failure);
     block_pos_ = 0;
 }
 
@@ -1173,15 +1066,11 @@ std::size_t fits_file::cards_to_end() {
         ++cards;
         if (is_end_card(block_ + pos)) return cards;
     }
-    if (ahead_unseen_ != 0) return cards;
-    // The blocks after the current one, read ahead a chunk at a time (past
-    // END too: the reads that follow take them) and kept for the reader.
+    // The blocks after the current one, looked at ahead (past END too: the
+    // reads that follow take them).
     for (std::size_t offset = 0; offset < end_look_ahead; offset += block_size) {
-        if (ahead_end_ - ahead_pos_ < offset + block_size) {
-            read_ahead(std::max(look_ahead_chunk, offset + block_size - (ahead_end_ - ahead_pos_)));
-            if (ahead_end_ - ahead_pos_ < offset + block_size) return cards;
-        }
-        const char* block = ahead_.get() + ahead_pos_ + offset;
+        const char* block = source_->look_ahead(offset, block_size);
+        if (!block) return cards;
         for (std::size_t pos = 0; pos < block_size; pos += card_size) {
             ++cards;
             if (is_end_card(block + pos)) return cards;
@@ -1197,14 +1086,12 @@ std::uint64_t fits_file::beyond_block(std::uint64_t n) const {
     return n <= left ? 0 : round_up_to_block(n - left);
 }
 
-bool fits_file::holds_data(std::uint64_t n) const {
-    return beyond_block(n) <= file_size_ - std::min(file_pos_, file_size_);
-}
+bool fits_file::holds_data(std::uint64_t n) const { return beyond_block(n) <= source_->left(); }
 
-// A regular file must hold the data before anything is read or allocated;
+// A sized input must hold the data before anything is read or allocated;
 // a stream proves it by delivering the bytes.
 void fits_file::require_data(std::uint64_t n) const {
-    if (!stream_ && !holds_data(n)) throw read_error(ends_in_data);
+    if (source_->sized() && !holds_data(n)) throw read_error(ends_in_data);
 }
 
 void fits_file::read_bytes(char* dest, std::uint64_t n) {
@@ -1224,7 +1111,7 @@ void fits_file::read_bytes(char* dest, std::uint64_t n) {
         block_pos_ = block_size;
     }
     std::uint64_t whole = n / block_size * block_size;
-    if (whole != 0 && take(dest, static_cast<std::size_t>(whole)) < whole) throw read_error(ends_in_data);
+    if (whole != 0 && source_->take(dest, static_cast<std::size_t>(whole)) < whole) throw read_error(ends_in_data);
     std::uint64_t rest = n % block_size;
     if (rest == 0) return;
     load_block(ends_in_data);
@@ -1241,9 +1128,9 @@ void fits_file::skip_bytes(std::uint64_t n) {
     std::uint64_t beyond = n - left;
     std::uint64_t whole = beyond / block_size * block_size;
     // The skip ends inside the block after the whole ones, which must be there.
-    if (!stream_ && whole + block_size > file_size_ - std::min(file_pos_, file_size_)) throw read_error(ends_in_data);
+    if (source_->sized() && whole + block_size > source_->left()) throw read_error(ends_in_data);
     block_pos_ = block_size;
-    if (whole != 0 && drop(whole) < whole) throw read_error(ends_in_data);
+    if (whole != 0 && source_->pass(whole) < whole) throw read_error(ends_in_data);
     load_block(ends_in_data);
     block_pos_ = static_cast<std::uint32_t>(beyond % block_size);
 }
@@ -1256,13 +1143,13 @@ void fits_file::load_data(std::vector<char>& buffer, std::uint64_t n) {
         pass_bytes(n);
         return;
     }
-    // A regular file's buffer is allocated whole: the file holds the bytes.
+    // A sized input's buffer is allocated whole: the input holds the bytes.
     // A stream's grows with what has arrived, so that a size the header only
     // claims is never allocated.
     buffer.clear();
     while (buffer.size() < n) {
         std::uint64_t have = buffer.size();
-        std::uint64_t step = stream_ ? std::max<std::uint64_t>(have, stream_step) : n;
+        std::uint64_t step = source_->sized() ? n : std::max<std::uint64_t>(have, stream_step);
         step = std::min(step, n - have);
         buffer.resize(static_cast<std::size_t>(have + step));
         read_bytes(buffer.data() + have, step);
@@ -1279,82 +1166,25 @@ void fits_file::pass_bytes(std::uint64_t n) {
     n -= left;
     block_pos_ = block_size;
     std::uint64_t whole = n / block_size * block_size;
-    if (whole != 0 && drop(whole) < whole) throw read_error(ends_in_data);
+    if (whole != 0 && source_->pass(whole) < whole) throw read_error(ends_in_data);
     std::uint64_t rest = n % block_size;
     if (rest == 0) return;
     load_block(ends_in_data);
     block_pos_ = static_cast<std::uint32_t>(rest);
 }
 
+// The block after the nearer end is looked at whole, since it may start the
+// next HDU; in the headers-only mode the data before it is only passed over.
+// Where the input ends before the farther end, a stream keeps that block and
+// no more: the reading resumes there, and as the block does not start an
+// extension, its first card ends the reading whatever follows.
 bool fits_file::data_ends_nearer(std::uint64_t nearer, std::uint64_t farther) {
-    if (stream_) return stream_data_ends_nearer(nearer, farther);
-    return !holds_data(farther) || peek_block_start(nearer, 10) == "XTENSION= ";
-}
-
-// The first `count` bytes of the block `ahead` data bytes beyond the current
-// position, rounded up to a block; empty when the file ends first. Seeks
-// there and back: regular files only.
-std::string fits_file::peek_block_start(std::uint64_t ahead, std::size_t count) {
-    const std::uint64_t resume = file_pos_ + pending();
-    std::uint64_t here = file_pos_ - (block_size - block_pos_);
-    std::uint64_t target = round_up_to_block(saturating_add(here, ahead));
-    if (target >= file_size_ || file_size_ - target < count) return std::string();
-    std::string bytes(count, '\0');
-    // The file may have been read to its end already (looking ahead for
-    // END): the bytes there are read all the same, and the end stays known.
-    const bool ended = input_ended_;
-    input_ended_ = false;
-    ifs_.seekg(static_cast<std::streamoff>(target));
-    const std::size_t got = read_input(&bytes[0], count);
-    input_ended_ = ended;
-    if (got < count) throw read_error(ends_in_data);
-    ifs_.seekg(static_cast<std::streamoff>(resume));
-    return bytes;
-}
-
-// A stream is read ahead to the block after the nearer end, which is kept
-// whole since it may start the next HDU, and then on to the farther end.
-// The data in between is kept in the loading mode and only counted in the
-// headers-only mode. There, when the input ends before the farther end, what
-// it held past the kept block is not kept either: the reading resumes at
-// that block, which does not start an extension, so its first card ends the
-// reading whatever follows.
-bool fits_file::stream_data_ends_nearer(std::uint64_t nearer, std::uint64_t farther) {
     const bool keep = mode_ == RM_LOAD_DATA;
-    const std::uint64_t to_nearer = beyond_block(nearer);
-    const std::uint64_t to_farther = beyond_block(farther);
-    // Reads ahead until `offset` bytes past the current block are read;
-    // false when the input ends first. Bytes not kept come first: what was
-    // kept before them becomes data passed over too.
-    auto reach = [this](std::uint64_t offset, bool kept) {
-        while (pending() < offset) {
-            std::uint64_t want = offset - pending();
-            if (!kept) {
-                ahead_unseen_ += ahead_end_ - ahead_pos_;
-                ahead_pos_ = ahead_end_ = 0;
-                std::uint64_t got = drop_input(want);
-                ahead_unseen_ += got;
-                if (got < want) return false;
-            } else if (read_ahead(static_cast<std::size_t>(std::min<std::uint64_t>(want, stream_step))) == 0) {
-                return false;
-            }
-        }
+    char next[block_size];
+    if (source_->peek(beyond_block(nearer), next, block_size, keep) == block_size &&
+        std::memcmp(next, "XTENSION= ", 10) == 0)
         return true;
-    };
-    if (!reach(to_nearer, keep)) return true;
-    const bool whole_block = reach(to_nearer + block_size, true);
-    const std::uint64_t block_at = ahead_pos_ + (to_nearer - std::min(to_nearer, ahead_unseen_));
-    if (ahead_end_ >= block_at + 10 && std::memcmp(ahead_.get() + block_at, "XTENSION= ", 10) == 0) return true;
-    if (!whole_block) return true;
-    if (to_farther <= pending()) return false;
-    if (keep) return !reach(to_farther, true);
-    const std::uint64_t rest = to_farther - pending();
-    const std::uint64_t passed = drop_input(rest);
-    if (passed < rest) return true;
-    // The farther end is reached: everything read ahead is data passed over.
-    ahead_unseen_ += (ahead_end_ - ahead_pos_) + passed;
-    ahead_pos_ = ahead_end_ = 0;
-    return false;
+    return !source_->holds(beyond_block(farther), keep);
 }
 
 }  // namespace velmora

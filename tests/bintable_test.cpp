@@ -38,13 +38,8 @@ fitsb::hdu table(int tfields, std::initializer_list<std::string> cards, int naxi
 using fitsb::error_of;
 
 std::unique_ptr<fits_file> read(const std::string& bytes, velmora::read_mode mode = velmora::RM_LOAD_DATA,
-                                bool stream = false) {
-    if (stream) {
-        fitsb::piped_input pipe(bytes);
-        return std::make_unique<fits_file>(pipe.path(), mode);
-    }
-    fitsb::temp_file f(bytes);
-    return std::make_unique<fits_file>(f.path(), mode);
+                                fitsb::source from = fitsb::source::file) {
+    return fitsb::read_from(from, bytes, mode);
 }
 
 const hdu_bintable& table_of(const fits_file& file, std::size_t i = 1) {
@@ -247,18 +242,19 @@ TEST(BintableHeap, BothThePlacementsOfTheHeap) {
         {"file holds the gap placement", 20, 100, 1000, 2900, 2900, 1000, 1000},
     };
     for (const heap_case& c : cases) {
-        for (int variant = 0; variant < 8; ++variant) {
-            const bool followed = variant % 2, stream = variant % 4 >= 2, long_header = variant >= 4;
-            SCOPED_TRACE(std::string(c.name) + (followed ? ", followed by an HDU" : ", last HDU") +
-                         (stream ? ", stream" : "") + (long_header ? ", header of two blocks" : ""));
+        for (int variant = 0; variant < 16; ++variant) {
+            const bool followed = variant % 2, long_header = variant >= 8;
+            const fitsb::source from = fitsb::every_source[variant / 2 % 4];
+            SCOPED_TRACE(std::string(c.name) + (followed ? ", followed by an HDU" : ", last HDU") + ", " +
+                         fitsb::source_name(from) + (long_header ? ", header of two blocks" : ""));
             fitsb::hdu h = table(0, {}, c.naxis1, c.naxis2, c.pcount);
             for (int i = 0; long_header && i < 30; ++i) h.comment("the header reaches into a second block");
             if (c.theap >= 0) h.integer("THEAP", c.theap);
             h.end().data(static_cast<std::size_t>(c.naxis1 * c.naxis2), 't').data(c.gap, 'g').data(c.heap, 'h');
             const std::string bytes = primary + h.bytes() + (followed ? marker : "");
             EXPECT_EQ(error_of(bytes), "");
-            auto headers_only = read(bytes, velmora::RM_HEADERS_ONLY, stream);
-            auto file = read(bytes, velmora::RM_LOAD_DATA, stream);
+            auto headers_only = read(bytes, velmora::RM_HEADERS_ONLY, from);
+            auto file = read(bytes, velmora::RM_LOAD_DATA, from);
             ASSERT_EQ(file->hdus_.size(), followed ? 3u : 2u);
             EXPECT_EQ(headers_only->hdus_.size(), file->hdus_.size());
             const hdu_bintable& t = table_of(*file);

@@ -223,7 +223,8 @@ inline std::string sample(const std::string& name) { return std::string(TESSARY_
 
 // The report of `path` composed with every HDU kept, read in this process
 // (the tool releases each HDU once its lines are composed): output, error
-// line and status as the tool would give them.
+// line and status as the tool would give them. A regular file of up to 64
+// MiB is also read from memory and from an istream, which must agree.
 run_result kept_report(const std::string& path);
 
 // Runs the built tessary on one path; the report of the kept HDUs must be the

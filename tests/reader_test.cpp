@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <exception>
 #include <ios>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,13 @@ struct outcome {
     bool stream_failure = false;  // the error is a std::ios_base::failure
 };
 
-outcome read_path(const std::string& path, velmora::read_mode mode) {
+// What the fits_file that `make` constructs reads.
+template <typename Make>
+outcome read_outcome(Make make) {
     outcome o;
     try {
-        fits_file file(path, mode);
-        for (const velmora::hdu_entry& e : file.hdus_) o.kinds.push_back(e.get_hdu_type());
+        std::unique_ptr<fits_file> file = make();
+        for (const velmora::hdu_entry& e : file->hdus_) o.kinds.push_back(e.get_hdu_type());
     } catch (const std::ios_base::failure& e) {
         o.error = e.what();
         o.stream_failure = true;
@@ -44,6 +47,10 @@ outcome read_path(const std::string& path, velmora::read_mode mode) {
         o.error = e.what();
     }
     return o;
+}
+
+outcome read_path(const std::string& path, velmora::read_mode mode) {
+    return read_outcome([&] { return std::make_unique<fits_file>(path, mode); });
 }
 
 // Reads the path with data loaded and with headers only; framing and
@@ -57,21 +64,35 @@ outcome read_both(const std::string& path) {
     return load;
 }
 
-// Reads the bytes from a file and through a pipe, in both modes.
+// Reads the bytes from a file, then from a pipe, memory and an istream, in
+// both modes; every reading must give what the file gave.
 outcome read_bytes_both(const std::string& bytes) {
     fitsb::temp_file f(bytes);
     outcome file = read_both(f.path());
-    for (velmora::read_mode mode : {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY}) {
-        fitsb::piped_input pipe(bytes);
-        outcome stream = read_path(pipe.path(), mode);
-        EXPECT_EQ(stream.kinds, file.kinds) << "stream, mode " << mode;
-        EXPECT_EQ(stream.error, file.error) << "stream, mode " << mode;
-        EXPECT_EQ(stream.stream_failure, file.stream_failure) << "stream, mode " << mode;
+    for (fitsb::source from : fitsb::every_source) {
+        for (velmora::read_mode mode : {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY}) {
+            outcome o = read_outcome([&] { return fitsb::read_from(from, bytes, mode); });
+            EXPECT_EQ(o.kinds, file.kinds) << fitsb::source_name(from) << ", mode " << mode;
+            EXPECT_EQ(o.error, file.error) << fitsb::source_name(from) << ", mode " << mode;
+            EXPECT_EQ(o.stream_failure, file.stream_failure) << fitsb::source_name(from) << ", mode " << mode;
+        }
     }
     return file;
 }
 
 const std::string primary = fitsb::primary(8, {}).end().bytes();
+
+// A reader put at the start of the file at `path`, or of `bytes` in memory
+// when given, without reading it: its block operations are driven by hand.
+struct driven_file : fits_file {
+    explicit driven_file(const std::string& path, const std::string* bytes = nullptr)
+        : fits_file(velmora::memory_input{nullptr, 0}) {
+        if (bytes)
+            open(velmora::memory_input{bytes->data(), bytes->size()});
+        else
+            open(path);
+    }
+};
 
 // ---------------------------------------------------------------------------
 // The buffer operations, driven by hand on a file of four blocks.
@@ -100,34 +121,33 @@ TEST(ReaderBuffer, ReadAndSkipLeaveTheExpectedPosition) {
         {"skip two blocks and 240 bytes", 0, true, 6000, 240, 6000},
     };
     const std::string contents = pattern(4 * fitsb::block);
-    fitsb::temp_file empty(""), f(contents);
+    fitsb::temp_file f(contents);
     for (const move_case& c : cases) {
-        SCOPED_TRACE(c.name);
-        fits_file file(empty.path());
-        ASSERT_TRUE(file.hdus_.empty());
-        file.open(f.path());
-        ASSERT_EQ(file.block_pos_, 2880u);
-        std::vector<char> buffer(c.before + c.n + 1);
-        if (c.before != 0) file.read_bytes(buffer.data(), c.before);
-        if (c.skip)
-            file.skip_bytes(c.n);
-        else
-            file.read_bytes(buffer.data() + c.before, c.n);
-        EXPECT_EQ(file.block_pos_, c.pos);
-        if (!c.skip) {
-            EXPECT_EQ(std::string(buffer.data(), c.before + c.n), contents.substr(0, c.before + c.n));
+        for (const std::string* in_memory : {static_cast<const std::string*>(nullptr), &contents}) {
+            SCOPED_TRACE(std::string(c.name) + (in_memory ? ", in memory" : ""));
+            driven_file file(f.path(), in_memory);
+            ASSERT_EQ(file.block_pos_, 2880u);
+            std::vector<char> buffer(c.before + c.n + 1);
+            if (c.before != 0) file.read_bytes(buffer.data(), c.before);
+            if (c.skip)
+                file.skip_bytes(c.n);
+            else
+                file.read_bytes(buffer.data() + c.before, c.n);
+            EXPECT_EQ(file.block_pos_, c.pos);
+            if (!c.skip) {
+                EXPECT_EQ(std::string(buffer.data(), c.before + c.n), contents.substr(0, c.before + c.n));
+            }
+            char next = 0;
+            file.read_bytes(&next, 1);
+            EXPECT_EQ(next, contents[c.next]);
         }
-        char next = 0;
-        file.read_bytes(&next, 1);
-        EXPECT_EQ(next, contents[c.next]);
     }
 }
 
 TEST(ReaderBuffer, CardsComeFromTheCurrentBlockUntilItIsDropped) {
     const std::string contents = pattern(2 * fitsb::block);
-    fitsb::temp_file empty(""), f(contents);
-    fits_file file(empty.path());
-    file.open(f.path());
+    fitsb::temp_file f(contents);
+    driven_file file(f.path());
     std::string card = "stale";
     file.read_card(card);
     EXPECT_EQ(card, contents.substr(0, 80));
@@ -143,16 +163,20 @@ TEST(ReaderBuffer, CardsComeFromTheCurrentBlockUntilItIsDropped) {
 
 TEST(ReaderBuffer, ReadingPastTheEndIsAReadError) {
     const std::string contents = pattern(2 * fitsb::block);
-    fitsb::temp_file empty(""), f(contents);
+    fitsb::temp_file f(contents);
     auto message = [&](auto operation) -> std::string {
-        fits_file file(empty.path());
-        file.open(f.path());
-        try {
-            operation(file);
-        } catch (const velmora::read_error& e) {
-            return e.what();
+        std::string messages[2];
+        for (int in_memory = 0; in_memory < 2; ++in_memory) {
+            driven_file file(f.path(), in_memory ? &contents : nullptr);
+            try {
+                operation(file);
+                messages[in_memory] = "no error";
+            } catch (const velmora::read_error& e) {
+                messages[in_memory] = e.what();
+            }
         }
-        return "no error";
+        EXPECT_EQ(messages[1], messages[0]) << "in memory";
+        return messages[0];
     };
     std::vector<char> buffer(3 * fitsb::block);
     EXPECT_EQ(message([](fits_file& file) {

@@ -8,14 +8,20 @@
 
 #include "fits_builder.h"
 
+#include <sstream>
+
 namespace fitsb {
 
-run_result kept_report(const std::string& path) {
+namespace {
+
+// The report that `read` composes, with the error line and status the tool
+// would give for `path`.
+template <typename Read>
+run_result compose(const std::string& path, Read read) {
     run_result r;
     report.clear();
     try {
-        fits_file file(path, RM_HEADERS_ONLY);
-        report_file(file);
+        read();
         r.out = report.text();
         r.status = 0;
     } catch (const std::exception& e) {
@@ -24,6 +30,33 @@ run_result kept_report(const std::string& path) {
     }
     report.clear();
     return r;
+}
+
+}  // namespace
+
+run_result kept_report(const std::string& path) {
+    run_result kept = compose(path, [&] {
+        fits_file file(path, RM_HEADERS_ONLY);
+        report_file(file);
+    });
+    // The same bytes from memory (HDUs kept) and from an istream (data
+    // loaded, HDUs released) give the same report, message and status.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t{64} << 20)) return kept;
+    const std::string bytes = slurp(path);
+    run_result memory = compose(path, [&] {
+        fits_file file(memory_input{bytes.data(), bytes.size()}, RM_HEADERS_ONLY);
+        report_file(file);
+    });
+    std::istringstream in(bytes);
+    run_result stream = compose(path, [&] { fits_file file(in, RM_LOAD_DATA, report_hdu, KM_RELEASE_HDUS); });
+    for (const run_result* r : {&memory, &stream}) {
+        const char* from = r == &memory ? "from memory: " : "from an istream: ";
+        EXPECT_EQ(r->out, kept.out) << from << path;
+        EXPECT_EQ(r->err, kept.err) << from << path;
+        EXPECT_EQ(r->status, kept.status) << from << path;
+    }
+    return kept;
 }
 
 }  // namespace fitsb
