@@ -1,23 +1,25 @@
 // Fuzz target: arbitrary bytes as a FITS file, read whole.
 //
-// Each input becomes the contents of one in-memory file (a memfd, opened by
-// its /proc/self/fd path like any regular file) and of a pipe (a stream, read
-// front to back), and is read four times:
-//   1. by velmora::fits_file from the file in RM_LOAD_DATA mode, every HDU
-//      kept with its data arrays and heaps, followed by the tool's report of
-//      the kept HDUs;
-//   2. by the tool itself (its main, renamed) from the file: headers only,
-//      each HDU's lines composed as soon as it is read and the HDU released;
-//   3. by velmora::fits_file from the pipe in RM_LOAD_DATA mode, each HDU
-//      checked and reported by the callback and then released;
-//   4. by the tool from the pipe.
+// Each input is read from every kind of input the library takes, in both
+// read modes, and the readings must agree:
+//   1. from memory, every data array loaded and every HDU kept, followed by
+//      the tool's report of the kept HDUs: the reference;
+//   2. from memory, headers only, each HDU reported and released;
+//   3. from an istream, loading and released, then headers only and kept;
+//   4. by the tool itself (its main, renamed) from an in-memory regular file
+//      (a memfd, opened by its /proc/self/fd path): headers only, each HDU's
+//      lines composed as soon as it is read and the HDU released;
+//   5. one input in 64: from the regular file, loading; from a pipe (read
+//      front to back), loading and released; and by the tool from a pipe.
 // All must agree: the same report on success, and on failure the same
 // message (the tool's one line "tessary: <path>: <message>", status 1 and
-// nothing on standard output). The loaded data may never exceed the input's
-// size. A std::logic_error (std::out_of_range included) or a
-// std::ios_base::failure from the reader is an expected outcome, except a
-// std::length_error or an out-of-range error other than that of a column
-// format cut short; anything else that leaves the reader is a finding.
+// nothing on standard output). The report holds no control byte but the
+// line feeds, and exactly the lines its HDUs call for. The loaded data may
+// never exceed the input's size. A std::logic_error (std::out_of_range
+// included) or a std::ios_base::failure from the reader is an expected
+// outcome, except a std::length_error or an out-of-range error other than
+// that of a column format cut short; anything else that leaves the reader
+// is a finding.
 #include "fits.h"
 
 #include <fcntl.h>
@@ -134,10 +136,11 @@ int run_tool(const std::string& path, std::string& out, std::string& err) {
 // it to `total`, and the report lines the HDU calls for to `lines`: its
 // title, one per valued keyword, the Data line, a Heap line for a table with
 // a heap, and the empty line.
-void check_loaded(const hdu_entry& entry, std::uint64_t& total, std::uint64_t& lines) {
+void check_loaded(const hdu_entry& entry, read_mode mode, std::uint64_t& total, std::uint64_t& lines) {
     lines += 3;
     for (const keyword_record& kr : entry.krs_) lines += kr.get_type() == KWRT_VALUE ? 1 : 0;
     if (entry.get_hdu_type() == HT_BINTABLE && entry.find_record("PCOUNT")->get_int() != 0) ++lines;
+    if (mode == RM_HEADERS_ONLY) return;
     const hdu_data* hdu = entry.get_hdu().get();
     if (entry.get_hdu_type() == HT_BINTABLE) {
         const hdu_bintable& table = static_cast<const hdu_bintable&>(*hdu);
@@ -172,25 +175,27 @@ struct verdict {
     std::string report;       // the report of what was read
 };
 
-// Reads `path` with every data array loaded: all HDUs kept and reported
-// afterwards, or each reported and released by the callback.
-verdict read_loaded(const std::string& path, std::size_t size, keep_mode keep) {
+// Reads the input that `make(mode, on_hdu, keep)` constructs a fits_file
+// from: all HDUs kept and reported afterwards, or each reported and released
+// by the callback. With every data array loaded, it checks their sizes.
+template <typename Make>
+verdict read_input(Make make, std::size_t size, read_mode mode, keep_mode keep) {
     verdict v;
     std::uint64_t total = 0, lines = 0;
     report.clear();
     try {
         auto on_hdu = [&](const hdu_entry& entry) {
             if (keep == KM_RELEASE_HDUS) {
-                check_loaded(entry, total, lines);
+                check_loaded(entry, mode, total, lines);
                 report_hdu(entry);
             }
         };
-        fits_file file(path, RM_LOAD_DATA, on_hdu, keep);
+        std::unique_ptr<fits_file> file = make(mode, on_hdu, keep);
         v.read = true;
-        for (const hdu_entry& entry : file.hdus_) check_loaded(entry, total, lines);
+        for (const hdu_entry& entry : file->hdus_) check_loaded(entry, mode, total, lines);
         captured_err.str(std::string());
         std::streambuf* saved_err = std::cerr.rdbuf(&captured_err);
-        report_file(file);
+        report_file(*file);
         std::cerr.rdbuf(saved_err);
         if (!captured_err.str().empty()) finding("report wrote to standard error", captured_err.str());
         v.report = report.text();
@@ -214,6 +219,31 @@ verdict read_loaded(const std::string& path, std::size_t size, keep_mode keep) {
     report.clear();
     if (total > size) finding("more data loaded than the input holds", std::to_string(total));
     return v;
+}
+
+// The inputs, as constructors of a fits_file.
+auto from_path(const std::string& path) {
+    return [&path](read_mode mode, const fits_file::hdu_callback& on_hdu, keep_mode keep) {
+        return std::make_unique<fits_file>(path, mode, on_hdu, keep);
+    };
+}
+auto from_memory(const std::uint8_t* data, std::size_t size) {
+    return [=](read_mode mode, const fits_file::hdu_callback& on_hdu, keep_mode keep) {
+        return std::make_unique<fits_file>(memory_input{data, size}, mode, on_hdu, keep);
+    };
+}
+auto from_istream(const std::uint8_t* data, std::size_t size) {
+    return [=](read_mode mode, const fits_file::hdu_callback& on_hdu, keep_mode keep) {
+        std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+        return std::make_unique<fits_file>(in, mode, on_hdu, keep);
+    };
+}
+
+// A second reading must agree with the first.
+void check_same(const verdict& v, const verdict& reference, const char* what) {
+    if (v.read != reference.read || v.message != reference.message || v.report != reference.report)
+        finding((std::string(what) + " differs from memory, loaded and kept").c_str(),
+                v.message + "|" + reference.message + "\n" + v.report + "\n---\n" + reference.report);
 }
 
 // The tool's run on `path` must match the loading reader's verdict.
@@ -247,25 +277,40 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    write_input(data, size);
+// Inputs read through a pipe as well: one in this many, since a pipe costs
+// system calls and, for a large input, a thread.
+constexpr unsigned pipe_sampling = 64;
 
-    // 1. The library, loading every data array, HDUs kept, then their report.
-    const verdict kept = read_loaded(memfd_path, size, KM_KEEP_HDUS);
-    // 2. The tool on the file: headers only, HDUs released.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static unsigned inputs = 0;
+    const bool piped = inputs++ % pipe_sampling == 0;
+
+    // 1. Memory, every data array loaded, HDUs kept, then their report: the
+    //    reference every other reading must match.
+    const verdict kept = read_input(from_memory(data, size), size, RM_LOAD_DATA, KM_KEEP_HDUS);
+    // 2. An istream, by turns loading with each HDU reported and released,
+    //    and headers only with HDUs kept.
+    if (inputs % 2)
+        check_same(read_input(from_istream(data, size), size, RM_LOAD_DATA, KM_RELEASE_HDUS), kept,
+                   "istream, loaded, released");
+    else
+        check_same(read_input(from_istream(data, size), size, RM_HEADERS_ONLY, KM_KEEP_HDUS), kept,
+                   "istream, headers only, kept");
+    // 4. The tool on a regular file: headers only, HDUs released.
+    write_input(data, size);
     check_tool(memfd_path, kept, "file");
-    // 3. The library on a stream, loading, each HDU reported and released.
+    if (!piped) return 0;
+    // 5. Sampled: the library on the file, loading; a pipe, loading, HDUs
+    //    released; the tool on a pipe.
+    check_same(read_input(from_path(memfd_path), size, RM_LOAD_DATA, KM_KEEP_HDUS), kept, "file, loaded, kept");
     {
         piped_input pipe(data, size);
-        const verdict streamed = read_loaded(pipe.path(), size, KM_RELEASE_HDUS);
-        if (streamed.read != kept.read || streamed.message != kept.message || streamed.report != kept.report)
-            finding("stream read differs from the file",
-                    streamed.message + "|" + kept.message + "\n" + streamed.report + "\n---\n" + kept.report);
+        check_same(read_input(from_path(pipe.path()), size, RM_LOAD_DATA, KM_RELEASE_HDUS), kept,
+                   "pipe, loaded, released");
     }
-    // 4. The tool on a stream.
     {
         piped_input pipe(data, size);
-        check_tool(pipe.path(), kept, "stream");
+        check_tool(pipe.path(), kept, "pipe");
     }
     return 0;
 }
