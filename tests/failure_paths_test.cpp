@@ -109,6 +109,29 @@ TEST(FailurePaths, UnreadableFile) {
     expect_error(f.path(), "cannot open file: Permission denied", "mode 000");
 }
 
+// A read error is never taken for the end of the input: at an HDU boundary,
+// in a header or in the data, from a file or a pipe, the tool fails.
+TEST(FailurePaths, ReadErrorIsNeverTheEnd) {
+#ifndef READ_FAULT_LIBRARY
+    GTEST_SKIP() << "no read fault library in this build";
+#else
+    fitsb::temp_file f(empty_primary() + fitsb::image(8, {4000}).end().data(4000).bytes());
+    ::setenv("LD_PRELOAD", READ_FAULT_LIBRARY, 1);
+    for (const char* after : {"0", "2880", "3000", "6000"}) {
+        ::setenv("TESSARY_READ_FAULT_AFTER", after, 1);
+        for (bool pipe : {false, true}) {
+            const std::string path = pipe ? "/dev/stdin" : f.path();
+            fitsb::run_result r = fitsb::run(TESSARY_BINARY, {path}, pipe ? &f.path() : nullptr);
+            EXPECT_EQ(r.status, 1) << path << " after " << after;
+            EXPECT_EQ(r.out, "") << path << " after " << after;
+            EXPECT_EQ(r.err, "tessary: " + path + ": cannot read file: Input/output error\n") << path << " after " << after;
+        }
+    }
+    ::unsetenv("TESSARY_READ_FAULT_AFTER");
+    ::unsetenv("LD_PRELOAD");
+#endif
+}
+
 // A report that cannot be written (here to a full device) is a failure.
 TEST(FailurePaths, ReportThatCannotBeWritten) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
@@ -172,6 +195,7 @@ TEST(FailurePaths, HugeClaimsCostNoMemory) {
     } cases[] = {
         {fitsb::primary(-64, {2147483647, 2147483647, 2147483647}).end().bytes(), "file ends inside the data"},
         {fitsb::primary(16, {65536, 32768}).end().bytes(), "file ends inside the data"},
+        {fitsb::primary(8, {65536, 65536, 65536, 65536}).end().bytes(), "file ends inside the data"},  // 2^64
         {huge_naxis.bytes(), "Unexpected comment"},
         {empty_primary() + fitsb::bintable(2147483647, 2147483647, 0, {"1J"}).end().bytes(),
          "file ends inside the data"},

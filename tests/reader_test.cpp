@@ -12,6 +12,10 @@
 #include <exception>
 #include <ios>
 #include <memory>
+#include <istream>
+#include <stdexcept>
+#include <streambuf>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -282,12 +286,50 @@ TEST(ReaderFraming, FileEndingInsideAHeaderOrDataIsAReadError) {
          "file ends inside the data"},
         {"size beyond 64 bits", fitsb::primary(-64, {2147483647, 2147483647, 2147483647}).end().bytes(),
          "file ends inside the data"},
+        {"size of exactly 2^64, not wrapped to 0", fitsb::primary(8, {65536, 65536, 65536, 65536}).end().bytes(),
+         "file ends inside the data"},
     };
     for (const truncation_case& c : cases) {
         SCOPED_TRACE(c.name);
         outcome o = read_bytes_both(c.bytes);
         EXPECT_EQ(o.error, c.error);
         EXPECT_TRUE(o.stream_failure);
+    }
+}
+
+// A stream buffer over `bytes` that delivers the first `good` of them, then
+// fails: the device gave a read error, which the istream turns into badbit.
+class failing_buffer : public std::streambuf {
+public:
+    failing_buffer(std::string bytes, std::size_t good) : bytes_(std::move(bytes)), good_(good) {}
+
+protected:
+    int_type underflow() override {
+        if (eback() == nullptr && good_ != 0) {
+            setg(&bytes_[0], &bytes_[0], &bytes_[0] + good_);
+            return traits_type::to_int_type(bytes_[0]);
+        }
+        throw std::runtime_error("the device failed");
+    }
+
+private:
+    std::string bytes_;
+    std::size_t good_;
+};
+
+// A read error is never taken for the end of the input: not at an HDU
+// boundary, where a clean but cut listing would follow, nor in a header.
+TEST(ReaderFraming, ReadErrorIsNeverTheEnd) {
+    const std::string two = primary + fitsb::image(8, {}).end().bytes();
+    for (std::size_t good : {std::size_t{0}, std::size_t{100}, std::size_t{2880}, std::size_t{3000}}) {
+        SCOPED_TRACE(good);
+        for (velmora::read_mode mode : {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY}) {
+            failing_buffer buffer(two, good);
+            std::istream in(&buffer);
+            outcome o = read_outcome([&] { return std::make_unique<fits_file>(in, mode); });
+            EXPECT_EQ(o.error, "cannot read file: Input/output error");
+            EXPECT_TRUE(o.stream_failure);
+        }
     }
 }
 

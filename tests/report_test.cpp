@@ -85,6 +85,7 @@ TEST(Report, OneLinePerValuedKeywordInItsTypesNotation) {
         {card("SMALL", fixed("0.0001")), "SMALL[double]=0.0001"},
         {card("TINY", fixed("0.00001")), "TINY[double]=1e-05"},
         {card("DEXP", fixed("2.5D3")), "DEXP[double]=2500"},
+        {card("SUBNORM", "4.9406564584124654E-324"), "SUBNORM[double]=4.94065645841247e-324"},
         {"COMMENT no line for commentary", ""},
         {"HISTORY nor for history", ""},
         {"CONTINUE  'nor for a continuation'", ""},

@@ -110,6 +110,10 @@ TEST(SimpleHeader, MandatoryKeywordsInOrderWithValidValues) {
         {"commentary and free keywords after the axes", false,
          fitsb::primary(8, {}).comment("x").history("y").add("").logical("EXTEND", true).real("BSCALE", "1.0"), ""},
         {"IMAGE with PCOUNT 0 and GCOUNT 1", true, fitsb::image(16, {}), ""},
+        {"IMAGE value going on past its ten columns", true,
+         fitsb::hdu().value("XTENSION", "'IMAGE   ''X'").integer("BITPIX", 8).integer("NAXIS", 0)
+             .integer("PCOUNT", 0).integer("GCOUNT", 1),
+         "Not conforming to the standard"},
         {"IMAGE BITPIX 12", true, array_hdu(true, 12, {}), "Primary HDU: bad BITPIX"},
         {"IMAGE NAXIS -1", true, fitsb::hdu().string("XTENSION", "IMAGE").integer("BITPIX", 8).integer("NAXIS", -1),
          "Primary HDU: bad NAXIS"},
@@ -168,15 +172,19 @@ TEST(SimpleData, SizeContentAndNextHduPlacement) {
         {"BITPIX -64, 100 x 200", false, -64, {100, 200}, velmora::DT_DOUBLE, 160000},
         {"IMAGE BITPIX -32, 100 x 100", true, -32, {100, 100}, velmora::DT_FLOAT, 40000},
         {"IMAGE BITPIX 64, 2 x 3 x 4", true, 64, {2, 3, 4}, velmora::DT_INT64, 192},
+        {"more than a stream's growth step, not a multiple of it", false, 8, {100, 1000}, velmora::DT_BYTE, 100000},
     };
     for (const size_case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string data = pattern(c.size);
-        fitsb::temp_file f((c.image ? primary : std::string()) +
-                           array_hdu(c.image, c.bitpix, c.dims).end().data(data).bytes() + marker);
+        const std::string bytes = (c.image ? primary : std::string()) +
+                                  array_hdu(c.image, c.bitpix, c.dims).end().data(data).bytes() + marker;
         const std::size_t at = c.image ? 1 : 0;
-        for (velmora::read_mode mode : {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY}) {
-            auto file = read(f.path(), mode);
+        for (int reading = 0; reading < 8; ++reading) {
+            const velmora::read_mode mode = reading % 2 ? velmora::RM_HEADERS_ONLY : velmora::RM_LOAD_DATA;
+            const fitsb::source from = fitsb::every_source[reading / 2];
+            SCOPED_TRACE(fitsb::source_name(from));
+            auto file = fitsb::read_from(from, bytes, mode);
             ASSERT_EQ(file->hdus_.size(), at + 2);
             const hdu_simple_parent& hdu = simple(*file, at);
             EXPECT_EQ(hdu.get_data_type(), c.data_type);
