@@ -141,25 +141,18 @@ char* format_double(char* out, double value) {
     return o;
 }
 
-// Appends bytes taken from the file: each control byte (0x00-0x1F and DEL)
-// as \xNN with two lower-case hex digits, every other byte as it is. FITS
-// headers hold only printable ASCII, so a conforming file prints unchanged,
-// while a hostile one can neither split a line nor send the terminal an
-// escape sequence.
+// Appends bytes taken from the file as a line can show them (control bytes
+// as \xNN). FITS headers hold only printable ASCII, so a conforming file
+// prints unchanged, while a hostile one can neither split a line nor send
+// the terminal an escape sequence.
 void put_file_text(const std::string& text) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while (p < end) {
-        const char* plain = p;
-        while (plain < end && static_cast<unsigned char>(*plain) >= 0x20 && *plain != 0x7f) ++plain;
-        put(p, static_cast<std::size_t>(plain - p));
-        if (plain == end) return;
-        static const char hex[] = "0123456789abcdef";
-        const unsigned char c = static_cast<unsigned char>(*plain);
-        const char escaped[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
-        put(escaped, 4);
-        p = plain + 1;
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            put(printable(text));
+            return;
+        }
     }
+    put(text);
 }
 
 // Appends a number in the report's notation: integers in decimal, doubles in
@@ -315,6 +308,21 @@ void report_file(const fits_file& file) {
     for (const hdu_entry& entry : file.hdus_) report_hdu(entry);
 }
 
+// The one line that reports a failure: the path, the HDU and card at fault
+// when there are any, the error's text and what it says of the fault.
+std::string error_line(const std::string& path, const std::exception& e) {
+    std::string line = "tessary: " + path + ": ";
+    const error_location* at = location_of(e);
+    if (at && at->hdu != 0) {
+        line += "HDU " + std::to_string(at->hdu);
+        if (at->card != 0) line += ", card " + std::to_string(at->card);
+        line += ": ";
+    }
+    line += e.what();
+    if (at && !at->detail.empty()) line += ": " + at->detail;
+    return line;
+}
+
 int main(int argc, char* argv[]) {
     if (argc < 2) {
         std::cout << "Usage: tessary <FITS-file>" << std::endl;
@@ -334,7 +342,7 @@ int main(int argc, char* argv[]) {
     try {
         fits_file file(path, RM_HEADERS_ONLY, report_hdu, KM_RELEASE_HDUS);
     } catch (const std::exception& e) {
-        std::cerr << "tessary: " << path << ": " << e.what() << std::endl;
+        std::cerr << error_line(path, e) << std::endl;
         return 1;
     }
 

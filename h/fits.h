@@ -11,7 +11,17 @@
 // Structural faults in a file are reported as std::logic_error with fixed
 // texts ("Unexpected keyword", "Bad THEAP value in BINTABLE", ...). A file
 // that cannot be opened, or that ends inside a header or inside data, is
-// reported as a std::ios_base::failure (see velmora::read_error).
+// reported as a std::ios_base::failure (see velmora::read_error). Each
+// carries, beside its text, where it arose (see velmora::location_of):
+//
+//   try {
+//       velmora::fits_file file(path);
+//   } catch (const std::exception& e) {
+//       const velmora::error_location* at = velmora::location_of(e);
+//       if (at && at->hdu != 0)
+//           std::cerr << "HDU " << at->hdu << ", card " << at->card << " (byte " << at->offset << "): ";
+//       std::cerr << e.what() << (at && !at->detail.empty() ? ": " + at->detail : "") << '\n';
+//   }
 #ifndef VELMORA_FITS_H
 #define VELMORA_FITS_H
 
@@ -23,6 +33,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -133,9 +144,60 @@ class hdu_bintable;
 // Errors
 // ---------------------------------------------------------------------------
 
+// Where in the input an error arose, kept beside its fixed text.
+struct error_location {
+    std::int32_t hdu = 0;       // HDU at fault, counted from 1; 0: none (the input cannot be opened or read)
+    std::int32_t card = 0;      // card of that HDU's header, counted from 1; 0: no card is at fault
+    std::uint64_t offset = 0;   // input offset of that card; without a card, of the HDU or where the input ended
+    std::string keyword;        // the keyword at fault, exactly as on its card; "" when none
+    std::string detail;         // one line a user needs to mend the file, control bytes as \xNN; "" when none
+};
+
+// What every error of this library carries besides its text: its location.
+class located_error {
+public:
+    virtual ~located_error();
+    // Where the error arose.
+    const error_location& where() const noexcept { return where_; }
+
+    // For the library as it raises and passes on the error. The card at
+    // fault (0: none), and whether that is known yet.
+    void at_card(std::int32_t card);
+    bool card_known() const noexcept { return card_known_; }
+    // The input offset of what is at fault, when it is no card.
+    void at_offset(std::uint64_t offset);
+    // The keyword at fault and what the user is told about it.
+    void about(const std::string& keyword, const std::string& detail);
+    // Fills in the HDU, and the card and offset where they are not known
+    // yet; the location is then complete.
+    void place(std::int32_t hdu, std::int32_t card, std::uint64_t offset);
+    // True once the location is complete; an error of no HDU (the input
+    // cannot be opened or read) is complete from the start.
+    bool placed() const noexcept { return placed_; }
+    void at_no_hdu() { placed_ = true; }
+
+private:
+    error_location where_;
+    bool card_known_ = false;
+    bool offset_known_ = false;
+    bool placed_ = false;
+};
+
+// A structural fault of a file, with a fixed text ("Unexpected keyword", ...).
+class format_error : public std::logic_error, public located_error {
+public:
+    explicit format_error(const char* text) : std::logic_error(text) {}
+};
+
+// A column format cut short: the standard text "invalid string position".
+class format_range_error : public std::out_of_range, public located_error {
+public:
+    explicit format_range_error(const char* text) : std::out_of_range(text) {}
+};
+
 // A stream failure with a plain text: the file cannot be opened or read, or
 // it ends inside a header or inside data.
-class read_error : public std::ios_base::failure {
+class read_error : public std::ios_base::failure, public located_error {
 public:
     // Creates the failure with the given text.
     explicit read_error(const std::string& text);
@@ -145,6 +207,13 @@ public:
 private:
     std::string text_;
 };
+
+// The location an error of this library carries; null for any other error.
+const error_location* location_of(const std::exception& e) noexcept;
+
+// `bytes` as a line can show them: each control byte (0x00-0x1F, 0x7F) as
+// \xNN with two lower-case hex digits, every other byte as it is.
+std::string printable(const std::string& bytes);
 
 // ---------------------------------------------------------------------------
 // Keyword records
@@ -512,10 +581,14 @@ private:
     void attach(std::unique_ptr<byte_source> source);
     bool next_hdu_block();
     std::int32_t hdu_kind(const std::string& first_card) const;
-    void load_block(const char* failure);
+    bool load_block();
+    std::uint64_t reading_position() const;
     std::uint64_t beyond_block(std::uint64_t n) const;
-    bool holds_data(std::uint64_t n) const;
+    std::uint64_t data_end(std::uint64_t n) const;
     void require_data(std::uint64_t n) const;
+    [[noreturn]] void header_not_held() const;
+    [[noreturn]] void data_not_held(std::uint64_t from, std::uint64_t n, std::uint64_t to) const;
+    void place_error(located_error& e) const;
 
     // What the HDU readers use besides the block operations:
 
@@ -538,6 +611,8 @@ private:
 
     read_mode mode_;                         // data loaded or passed over
     std::int32_t hdus_read_ = 0;             // HDUs read so far, kept or released
+    std::uint64_t hdu_start_ = 0;            // input offset of the HDU being read
+    std::int32_t cards_read_ = 0;            // cards of its header read so far
     std::unique_ptr<byte_source> source_;    // the input being read
 };
 

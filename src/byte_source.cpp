@@ -23,6 +23,13 @@ constexpr std::size_t look_ahead_chunk = 16 * block_size;
 // The text of a failed system call, or of an I/O error when none is known.
 std::string reason(int err) { return std::generic_category().message(err != 0 ? err : EIO); }
 
+// The input cannot be opened or read: an error of no HDU.
+[[noreturn]] void cannot(const std::string& text) {
+    read_error e(text);
+    e.at_no_hdu();
+    throw e;
+}
+
 // ---------------------------------------------------------------------------
 // Memory
 // ---------------------------------------------------------------------------
@@ -165,7 +172,7 @@ private:
         errno = 0;
         in_->read(dest, static_cast<std::streamsize>(n));
         const std::size_t got = static_cast<std::size_t>(in_->gcount());
-        if (in_->bad()) throw read_error("cannot read file: " + reason(errno));
+        if (in_->bad()) cannot("cannot read file: " + reason(errno));
         if (got < n) {
             ended_ = true;
             if (sized_) in_->clear();  // a file is still seeked to peek
@@ -247,7 +254,7 @@ private:
         in_->seekg(static_cast<std::streamoff>(position_ + offset));
         in_->read(dest, static_cast<std::streamsize>(n));
         const std::size_t got = static_cast<std::size_t>(in_->gcount());
-        if (in_->bad()) throw read_error("cannot read file: " + reason(errno));
+        if (in_->bad()) cannot("cannot read file: " + reason(errno));
         in_->clear();
         in_->seekg(static_cast<std::streamoff>(resume));
         return got;
@@ -269,16 +276,16 @@ private:
 std::unique_ptr<byte_source> byte_source::open(const std::string& path) {
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
-    if (ec) throw read_error("cannot open file: " + ec.message());
-    if (std::filesystem::is_directory(status)) throw read_error("cannot read file: " + reason(EISDIR));
+    if (ec) cannot("cannot open file: " + ec.message());
+    if (std::filesystem::is_directory(status)) cannot("cannot read file: " + reason(EISDIR));
     const bool regular = std::filesystem::is_regular_file(status);
     errno = 0;
     auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (!file->is_open()) throw read_error("cannot open file: " + reason(errno));
+    if (!file->is_open()) cannot("cannot open file: " + reason(errno));
     std::uint64_t size = 0;
     if (regular) {
         size = std::filesystem::file_size(path, ec);
-        if (ec) throw read_error("cannot read file: " + ec.message());
+        if (ec) cannot("cannot read file: " + ec.message());
     }
     return std::make_unique<stream_source>(std::move(file), regular, size);
 }

@@ -40,6 +40,9 @@ public:
     std::uint64_t left() const { return size_ - std::min(position_, size_); }
     // Bytes taken or passed over so far: the input offset of the reading position.
     std::uint64_t position() const { return position_; }
+    // Where the input ends: the length of a sized input; where a stream
+    // ended, once it has.
+    std::uint64_t end_offset() const { return sized_ ? size_ : position_; }
 
     // Copies the next `n` bytes to `dest`; fewer only where the input ends.
     // A read error is read_error "cannot read file: <reason>".

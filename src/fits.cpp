@@ -66,9 +66,54 @@ const char* const ends_in_data = "file ends inside the data";
 // Errors
 // ---------------------------------------------------------------------------
 
+located_error::~located_error() = default;
+
+void located_error::at_card(std::int32_t card) {
+    where_.card = card;
+    card_known_ = true;
+}
+
+void located_error::at_offset(std::uint64_t offset) {
+    where_.offset = offset;
+    offset_known_ = true;
+}
+
+void located_error::about(const std::string& keyword, const std::string& detail) {
+    where_.keyword = keyword;
+    where_.detail = detail;
+}
+
+void located_error::place(std::int32_t hdu, std::int32_t card, std::uint64_t offset) {
+    where_.hdu = hdu;
+    if (!card_known_) at_card(card);
+    if (!offset_known_) at_offset(offset);
+    placed_ = true;
+}
+
 read_error::read_error(const std::string& text) : std::ios_base::failure(text), text_(text) {}
 
 const char* read_error::what() const noexcept { return text_.c_str(); }
+
+const error_location* location_of(const std::exception& e) noexcept {
+    const located_error* located = dynamic_cast<const located_error*>(&e);
+    return located ? &located->where() : nullptr;
+}
+
+std::string printable(const std::string& bytes) {
+    static const char hex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(bytes.size());
+    for (char c : bytes) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7f) {
+            const char escaped[4] = {'\\', 'x', hex[b >> 4], hex[b & 15]};
+            shown.append(escaped, 4);
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
 
 // ---------------------------------------------------------------------------
 // Card parser
@@ -158,13 +203,69 @@ bool read_decimal(const std::string& text, std::size_t& pos, std::int32_t& value
     return true;
 }
 
-[[noreturn]] void fail(const char* message) { throw std::logic_error(message); }
+[[noreturn]] void fail(const char* message) { throw format_error(message); }
+
+// A fault of the keyword `keyword`, with what the user is told about it.
+[[noreturn]] void fail_about(const std::string& keyword, const std::string& detail, const char* message) {
+    format_error e(message);
+    e.about(keyword, printable(detail));
+    throw e;
+}
 
 // The character at `pos` of a column keyword value; a value that ends first
 // is the standard out-of-range error.
 char char_at(const std::string& text, std::size_t pos) {
-    if (pos >= text.size()) throw std::out_of_range("invalid string position");
+    if (pos >= text.size()) throw format_range_error("invalid string position");
     return text[pos];
+}
+
+// A double as the user wrote it, near enough: 15 significant digits, and a
+// decimal point where they would show none (10.0, not 10).
+std::string double_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    std::string shown = text;
+    if (shown.find_first_of(".eni") == std::string::npos) shown += ".0";
+    return shown;
+}
+
+// "NAME = value" of a valued record, the value as a card would hold it.
+std::string record_text(const keyword_record& kr) {
+    std::string text = kr.name_;
+    if (kr.type_ != KWRT_VALUE && kr.type_ != KWRT_CONTINUE) return text;
+    if (kr.dt_ == DT_UNKNOWN) return text + " without a value";
+    text += " = ";
+    if (kr.dt_ == DT_STRING) {
+        text += '\'';
+        for (char c : kr.string_value_) text += c == '\'' ? "''" : std::string(1, c);
+        return text + '\'';
+    }
+    switch (kr.dt_) {
+        case DT_BOOL: return text + (kr.bool_value_ ? "T" : "F");
+        case DT_INT: return text + std::to_string(kr.int_value_);
+        case DT_DOUBLE: return text + double_text(kr.double_value_);
+        case DT_COMPLEX_INT:
+            return text + "(" + std::to_string(kr.complex_int_value_.first) + ", " +
+                   std::to_string(kr.complex_int_value_.second) + ")";
+        default:
+            return text + "(" + double_text(kr.complex_double_value_.first) + ", " +
+                   double_text(kr.complex_double_value_.second) + ")";
+    }
+}
+
+// What a keyword of type `dt` must hold, in the user's words.
+const char* type_wanted(std::int32_t dt) {
+    switch (dt) {
+        case DT_BOOL: return "a logical value is required";
+        case DT_INT: return "an integer is required";
+        case DT_DOUBLE: return "a floating value is required";
+        default: return "a string is required";
+    }
+}
+
+// The value of the mandatory keyword just read is refused.
+[[noreturn]] void refuse(const keyword_record& kr, const char* message) {
+    fail_about(kr.name_, record_text(kr), message);
 }
 
 }  // namespace
@@ -563,19 +664,58 @@ hdu_entry::position hdu_entry::find_record(const std::string& name) const {
 void expect_keyword(const hdu_entry& entry, const std::string& card, const std::string& name,
                     std::int32_t dt, keyword_record& kr) {
     kr.parse(entry, card);
-    if (kr.type_ != KWRT_VALUE) fail("Unexpected comment");
-    if (kr.name_ != name) fail("Unexpected keyword");
-    if (kr.dt_ != dt) fail("Unexpected keyword value type");
+    if (kr.type_ != KWRT_VALUE) {
+        const std::string found = kr.name_.empty() ? std::string("a blank keyword") : kr.name_;
+        fail_about(kr.name_, found + " where " + name + " is required", "Unexpected comment");
+    }
+    if (kr.name_ != name) fail_about(kr.name_, kr.name_ + " where " + name + " is required", "Unexpected keyword");
+    if (kr.dt_ != dt) fail_about(kr.name_, record_text(kr) + ": " + type_wanted(dt), "Unexpected keyword value type");
 }
+
+namespace {
+
+// An error about the record at `pos`, found after END: its card is named.
+void name_record(located_error& e, const hdu_entry& entry, hdu_entry::position pos, const std::string& detail) {
+    e.about(pos->name_, printable(detail));
+    e.at_card(static_cast<std::int32_t>(pos - entry.krs_.begin()) + 1);
+}
+
+// The value of the keyword at `pos`, found after END, is refused.
+[[noreturn]] void refuse_at(const hdu_entry& entry, hdu_entry::position pos, const char* message) {
+    format_error e(message);
+    name_record(e, entry, pos, record_text(*pos));
+    throw e;
+}
+
+// Runs `parse` on the value of the keyword at `pos`; an error it raises
+// names that keyword's card.
+template <typename Parse>
+void parse_value_of(const hdu_entry& entry, hdu_entry::position pos, Parse parse) {
+    try {
+        parse();
+    } catch (located_error& e) {
+        name_record(e, entry, pos, record_text(*pos));
+        throw;
+    }
+}
+
+}  // namespace
 
 hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name, std::int32_t dt,
                                  bool required) {
     hdu_entry::position pos = entry.find_record(name);
     if (pos == entry.krs_.end()) {
-        if (required) fail("Not conforming to the standard");
-        return pos;
+        if (!required) return pos;
+        format_error e("Not conforming to the standard");
+        e.about(name, printable(name) + " is missing");
+        e.at_card(0);
+        throw e;
     }
-    if (pos->get_dt() != dt) fail("Unexpected keyword value type");
+    if (pos->get_dt() != dt) {
+        format_error e("Unexpected keyword value type");
+        name_record(e, entry, pos, record_text(*pos) + ": " + type_wanted(dt));
+        throw e;
+    }
     return pos;
 }
 
@@ -622,10 +762,14 @@ void read_free_cards(fits_file& file, hdu_entry& entry) {
 }
 
 // The integer value of an optional keyword, `absent` when missing; a value
-// of another type is "Unexpected keyword value type".
-std::int32_t optional_int(const hdu_entry& entry, const std::string& name, std::int32_t absent) {
+// of another type is "Unexpected keyword value type", and a negative one
+// is refused with `negative`.
+std::int32_t optional_count(const hdu_entry& entry, const std::string& name, std::int32_t absent,
+                            const char* negative) {
     hdu_entry::position pos = find_keyword(entry, name, DT_INT, false);
-    return pos == entry.krs_.end() ? absent : pos->get_int();
+    if (pos == entry.krs_.end()) return absent;
+    if (pos->get_int() < 0) refuse_at(entry, pos, negative);
+    return pos->get_int();
 }
 
 }  // namespace
@@ -653,17 +797,22 @@ void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std
     check_first_card(entry, first_card);
 
     keyword_record bitpix = expect_int_card(file, entry, "BITPIX");
-    data_type_ = bitpix_to_dt(bitpix.get_int());
+    try {
+        data_type_ = bitpix_to_dt(bitpix.get_int());
+    } catch (located_error& e) {
+        e.about(bitpix.name_, record_text(bitpix));
+        throw;
+    }
     entry.add_record(std::move(bitpix));
 
     keyword_record naxis = expect_int_card(file, entry, "NAXIS");
-    if (naxis.get_int() < 0) fail("Primary HDU: bad NAXIS");
+    if (naxis.get_int() < 0) refuse(naxis, "Primary HDU: bad NAXIS");
     std::int32_t axes = naxis.get_int();
     entry.add_record(std::move(naxis));
 
     for (std::int32_t n = 1; n <= axes; ++n) {
         keyword_record axis = expect_int_card(file, entry, "NAXIS" + std::to_string(n));
-        if (axis.get_int() < 0) fail("Primary HDU: bad dimension");
+        if (axis.get_int() < 0) refuse(axis, "Primary HDU: bad dimension");
         dims_.push_back(axis.get_int());
         entry.add_record(std::move(axis));
     }
@@ -688,10 +837,8 @@ void hdu_simple_parent::read_groups_keywords(const hdu_entry& entry) {
                    groups->bool_value_;
     if (!flagged || dims_.empty() || dims_[0] != 0) return;
 
-    std::int32_t pcount = optional_int(entry, "PCOUNT", 0);
-    if (pcount < 0) fail("Not conforming to the standard");
-    std::int32_t gcount = optional_int(entry, "GCOUNT", 1);
-    if (gcount < 0) fail("Not conforming to the standard");
+    std::int32_t pcount = optional_count(entry, "PCOUNT", 0, "Not conforming to the standard");
+    std::int32_t gcount = optional_count(entry, "GCOUNT", 1, "Not conforming to the standard");
     groups_ = true;
     group_pcount_ = pcount;
     group_gcount_ = gcount;
@@ -716,7 +863,7 @@ std::uint64_t hdu_simple_parent::data_size() const {
 void hdu_primary::check_first_card(hdu_entry& entry, const std::string& first_card) {
     keyword_record kr;
     expect_keyword(entry, first_card, "SIMPLE", DT_BOOL, kr);
-    if (!kr.get_bool()) fail("Not conforming to the standard");
+    if (!kr.get_bool()) refuse(kr, "Not conforming to the standard");
     entry.add_record(std::move(kr));
 }
 
@@ -725,17 +872,17 @@ void hdu_primary::read_extra_keywords(fits_file&, hdu_entry&) {}
 void hdu_image::check_first_card(hdu_entry& entry, const std::string& first_card) {
     keyword_record kr;
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, kr);
-    if (kr.is_null() || kr.get_string() != "IMAGE") fail("Not conforming to the standard");
+    if (kr.is_null() || kr.get_string() != "IMAGE") refuse(kr, "Not conforming to the standard");
     entry.add_record(std::move(kr));
 }
 
 void hdu_image::read_extra_keywords(fits_file& file, hdu_entry& entry) {
     keyword_record pcount = expect_int_card(file, entry, "PCOUNT");
-    if (pcount.get_int() != 0) fail("Not conforming to the standard");
+    if (pcount.get_int() != 0) refuse(pcount, "Not conforming to the standard");
     entry.add_record(std::move(pcount));
 
     keyword_record gcount = expect_int_card(file, entry, "GCOUNT");
-    if (gcount.get_int() != 1) fail("Not conforming to the standard");
+    if (gcount.get_int() != 1) refuse(gcount, "Not conforming to the standard");
     entry.add_record(std::move(gcount));
 }
 
@@ -842,7 +989,7 @@ void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::str
     reserve_records(entry, file.cards_to_end());
     keyword_record xtension;
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
-    if (xtension.is_null() || xtension.get_string() != "BINTABLE") fail("Not conforming to the standard");
+    if (xtension.is_null() || xtension.get_string() != "BINTABLE") refuse(xtension, "Not conforming to the standard");
     entry.add_record(std::move(xtension));
 
     struct mandatory {
@@ -863,7 +1010,7 @@ void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::str
     };
     for (const mandatory& m : cards) {
         keyword_record kr = expect_int_card(file, entry, m.name);
-        if (!m.valid(kr.get_int())) fail(m.message);
+        if (!m.valid(kr.get_int())) refuse(kr, m.message);
         if (m.kept) *m.kept = kr.get_int();
         entry.add_record(std::move(kr));
     }
@@ -880,13 +1027,13 @@ void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::str
 
 namespace {
 
-// The string value of an optional column keyword; an empty string ('') counts
-// as the empty string.
-bool column_string(const hdu_entry& entry, const std::string& name, bool required, std::string& value) {
+// The string value of an optional column keyword, and its position (the
+// end when absent); an empty string ('') counts as the empty string.
+hdu_entry::position column_string(const hdu_entry& entry, const std::string& name, bool required,
+                                  std::string& value) {
     hdu_entry::position pos = find_keyword(entry, name, DT_STRING, required);
-    if (pos == entry.krs_.end()) return false;
-    value = pos->is_null() ? std::string() : pos->get_string();
-    return true;
+    if (pos != entry.krs_.end()) value = pos->is_null() ? std::string() : pos->get_string();
+    return pos;
 }
 
 }  // namespace
@@ -901,20 +1048,20 @@ void hdu_bintable::read_columns(const hdu_entry& entry, std::int32_t tfields) {
         // Every keyword is looked up (and type-checked) before the formats
         // are parsed; absent ones leave the column's defaults.
         std::string tform, tdim;
-        column_string(entry, "TFORM" + number, true, tform);
+        auto tform_at = column_string(entry, "TFORM" + number, true, tform);
         column_string(entry, "TTYPE" + number, false, column.ttype_);
         column_string(entry, "TUNIT" + number, false, column.tunit_);
         auto tscal = find_keyword(entry, "TSCAL" + number, DT_DOUBLE, false);
         auto tzero = find_keyword(entry, "TZERO" + number, DT_DOUBLE, false);
         auto tnull = find_keyword(entry, "TNULL" + number, DT_INT, false);
         column_string(entry, "TDISP" + number, false, column.tdisp_);
-        bool has_tdim = column_string(entry, "TDIM" + number, false, tdim);
+        auto tdim_at = column_string(entry, "TDIM" + number, false, tdim);
 
-        parse_tform(tform, column);
+        parse_value_of(entry, tform_at, [&] { parse_tform(tform, column); });
         if (tscal != entry.krs_.end()) column.tscal_ = tscal->get_double();
         if (tzero != entry.krs_.end()) column.tzero_ = tzero->get_double();
         if (tnull != entry.krs_.end()) column.tnull_ = tnull->get_int();
-        if (has_tdim) parse_tdim(tdim, column);
+        if (tdim_at != entry.krs_.end()) parse_value_of(entry, tdim_at, [&] { parse_tdim(tdim, column); });
 
         column.offset_ = offset;
         offset = wrapping_add(offset, column.width_);
@@ -930,8 +1077,7 @@ void hdu_bintable::read_columns(const hdu_entry& entry, std::int32_t tfields) {
 // the HDU in different blocks, and only the standard reading fits the file
 // or lands the next HDU on an XTENSION card.
 void hdu_bintable::read_heap(fits_file& file, const hdu_entry& entry) {
-    std::int32_t theap = optional_int(entry, "THEAP", 0);
-    if (theap < 0) fail("Bad THEAP value in BINTABLE");
+    std::int32_t theap = optional_count(entry, "THEAP", 0, "Bad THEAP value in BINTABLE");
 
     const std::uint64_t table = table_size();
     const std::uint64_t gap = static_cast<std::uint64_t>(theap);
@@ -1007,11 +1153,17 @@ void fits_file::attach(std::unique_ptr<byte_source> source) {
 void fits_file::read_hdus(const hdu_callback& on_hdu, keep_mode keep) {
     while (next_hdu_block()) {
         std::string card;
-        read_card(card);
-        std::int32_t kind = hdu_kind(card);
-        hdus_.emplace_back(kind);
+        try {
+            read_card(card);
+            std::int32_t kind = hdu_kind(card);
+            hdus_.emplace_back(kind);
+            hdu_entry& entry = hdus_.back();
+            entry.get_hdu()->read_header(*this, entry, card);
+        } catch (located_error& e) {
+            if (!e.placed()) place_error(e);
+            throw;
+        }
         hdu_entry& entry = hdus_.back();
-        entry.get_hdu()->read_header(*this, entry, card);
         ++hdus_read_;
         if (on_hdu) on_hdu(entry);
         if (keep == KM_RELEASE_HDUS) hdus_.pop_back();
@@ -1019,16 +1171,38 @@ void fits_file::read_hdus(const hdu_callback& on_hdu, keep_mode keep) {
     source_.reset();
 }
 
+// An error of the HDU being read: its number, and where no card is named
+// yet, the card just read, with that card's text when nothing better was
+// said. A card is found from the start of its HDU.
+void fits_file::place_error(located_error& e) const {
+    const std::int32_t card = e.card_known() ? e.where().card : cards_read_;
+    const std::uint64_t offset = hdu_start_ + card_size * static_cast<std::uint64_t>(card > 0 ? card - 1 : 0);
+    if (!e.card_known() && card > 0 && e.where().detail.empty() && block_pos_ >= card_size) {
+        // The card's text, without the blanks and zero bytes that end it.
+        const char* text = block_ + block_pos_ - card_size;
+        std::size_t length = card_size;
+        while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
+        std::size_t name = 0;
+        while (name < 8 && text[name] != ' ') ++name;
+        const bool zeros = std::memchr(text + length, '\0', card_size - length) != nullptr;
+        e.about(std::string(text, name), length != 0 ? printable(std::string(text, length))
+                                         : zeros    ? "a card of blanks and zero bytes"
+                                                    : "a blank card");
+    }
+    e.place(hdus_read_ + 1, card, offset);
+}
+
 // Loads the block where the next HDU's first card is due; false when fewer
 // than a block's bytes are left, which ends the file (they are ignored). A
 // sized input is taken at its measured length.
 bool fits_file::next_hdu_block() {
+    hdu_start_ = source_->position();
+    cards_read_ = 0;
     if (source_->sized() && source_->left() < block_size) return false;
-    if (source_->take(block_, block_size) < block_size) {
-        if (source_->sized()) throw read_error(ends_in_header);
+    if (!load_block()) {
+        if (source_->sized()) header_not_held();
         return false;
     }
-    block_pos_ = 0;
     return true;
 }
 
@@ -1046,18 +1220,45 @@ std::int32_t fits_file::hdu_kind(const std::string& first_card) const {
     fail("Unexpected keyword or bad format");
 }
 
-void fits_file::load_block(const char* failure) {
-    if (source_->take(block_, block_size) < block_size) throw read_error(failure);
+bool fits_file::load_block() {
+    if (source_->take(block_, block_size) < block_size) return false;
     block_pos_ = 0;
+    return true;
+}
+
+std::uint64_t fits_file::reading_position() const { return source_->position() - (block_size - block_pos_); }
+
+// The input ends before the next card of the header.
+void fits_file::header_not_held() const {
+    read_error e(ends_in_header);
+    e.at_card(cards_read_ + 1);
+    e.about("", "no END card before the input ends at byte " + std::to_string(source_->end_offset()));
+    throw e;
+}
+
+// The input does not hold the `n` data bytes from byte `from`, with the
+// rest of the block they end in up to byte `to`.
+void fits_file::data_not_held(std::uint64_t from, std::uint64_t n, std::uint64_t to) const {
+    read_error e(ends_in_data);
+    e.at_card(0);
+    e.at_offset(source_->end_offset());
+    // A size of 2^64 bytes or more is held saturated, and said so.
+    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+    std::string need = n == most ? "2^64 or more bytes" : std::to_string(n) + " bytes";
+    need += " from byte " + std::to_string(from);
+    if (to != most) need += " (to byte " + std::to_string(to) + " with padding)";
+    e.about("", need + "; the input ends at byte " + std::to_string(source_->end_offset()));
+    throw e;
 }
 
 void fits_file::read_card(std::string& card) {
-    if (block_pos_ >= block_size) load_block(ends_in_header);
+    if (block_pos_ >= block_size && !load_block()) header_not_held();
     if (card.size() == card_size)
         std::memcpy(&card[0], block_ + block_pos_, card_size);  // the caller's card, reused
     else
         card.assign(block_ + block_pos_, card_size);
     block_pos_ += card_size;
+    ++cards_read_;
 }
 
 std::size_t fits_file::cards_to_end() {
@@ -1086,18 +1287,22 @@ std::uint64_t fits_file::beyond_block(std::uint64_t n) const {
     return n <= left ? 0 : round_up_to_block(n - left);
 }
 
-bool fits_file::holds_data(std::uint64_t n) const { return beyond_block(n) <= source_->left(); }
+// Where the next `n` data bytes end, with the rest of their last block.
+std::uint64_t fits_file::data_end(std::uint64_t n) const {
+    return saturating_add(source_->position(), beyond_block(n));
+}
 
 // A sized input must hold the data before anything is read or allocated;
 // a stream proves it by delivering the bytes.
 void fits_file::require_data(std::uint64_t n) const {
-    if (source_->sized() && !holds_data(n)) throw read_error(ends_in_data);
+    if (source_->sized() && beyond_block(n) > source_->left()) data_not_held(reading_position(), n, data_end(n));
 }
 
 void fits_file::read_bytes(char* dest, std::uint64_t n) {
     // Nothing to copy; `dest` may be the null start of an empty buffer.
     if (n == 0) return;
     require_data(n);
+    const std::uint64_t from = reading_position(), to = data_end(n), count = n;
     if (block_pos_ < block_size) {
         std::uint64_t left = block_size - block_pos_;
         if (n <= left) {
@@ -1111,10 +1316,10 @@ void fits_file::read_bytes(char* dest, std::uint64_t n) {
         block_pos_ = block_size;
     }
     std::uint64_t whole = n / block_size * block_size;
-    if (whole != 0 && source_->take(dest, static_cast<std::size_t>(whole)) < whole) throw read_error(ends_in_data);
+    if (whole != 0 && source_->take(dest, static_cast<std::size_t>(whole)) < whole) data_not_held(from, count, to);
     std::uint64_t rest = n % block_size;
     if (rest == 0) return;
-    load_block(ends_in_data);
+    if (!load_block()) data_not_held(from, count, to);
     std::memcpy(dest + whole, block_, rest);
     block_pos_ = static_cast<std::uint32_t>(rest);
 }
@@ -1128,10 +1333,11 @@ void fits_file::skip_bytes(std::uint64_t n) {
     std::uint64_t beyond = n - left;
     std::uint64_t whole = beyond / block_size * block_size;
     // The skip ends inside the block after the whole ones, which must be there.
-    if (source_->sized() && whole + block_size > source_->left()) throw read_error(ends_in_data);
+    const std::uint64_t from = reading_position(), to = saturating_add(source_->position(), whole + block_size);
+    if (source_->sized() && whole + block_size > source_->left()) data_not_held(from, n, to);
     block_pos_ = block_size;
-    if (whole != 0 && source_->pass(whole) < whole) throw read_error(ends_in_data);
-    load_block(ends_in_data);
+    if (whole != 0 && source_->pass(whole) < whole) data_not_held(from, n, to);
+    if (!load_block()) data_not_held(from, n, to);
     block_pos_ = static_cast<std::uint32_t>(beyond % block_size);
 }
 
@@ -1145,14 +1351,20 @@ void fits_file::load_data(std::vector<char>& buffer, std::uint64_t n) {
     }
     // A sized input's buffer is allocated whole: the input holds the bytes.
     // A stream's grows with what has arrived, so that a size the header only
-    // claims is never allocated.
+    // claims is never allocated; where it ends, the whole is named.
+    const std::uint64_t from = reading_position(), to = data_end(n);
     buffer.clear();
     while (buffer.size() < n) {
         std::uint64_t have = buffer.size();
         std::uint64_t step = source_->sized() ? n : std::max<std::uint64_t>(have, stream_step);
         step = std::min(step, n - have);
         buffer.resize(static_cast<std::size_t>(have + step));
-        read_bytes(buffer.data() + have, step);
+        try {
+            read_bytes(buffer.data() + have, step);
+        } catch (const read_error& e) {
+            if (std::strcmp(e.what(), ends_in_data) == 0) data_not_held(from, n, to);
+            throw;
+        }
     }
 }
 
@@ -1163,13 +1375,14 @@ void fits_file::pass_bytes(std::uint64_t n) {
         block_pos_ += static_cast<std::uint32_t>(n);
         return;
     }
+    const std::uint64_t from = reading_position(), to = data_end(n), count = n;
     n -= left;
     block_pos_ = block_size;
     std::uint64_t whole = n / block_size * block_size;
-    if (whole != 0 && source_->pass(whole) < whole) throw read_error(ends_in_data);
+    if (whole != 0 && source_->pass(whole) < whole) data_not_held(from, count, to);
     std::uint64_t rest = n % block_size;
     if (rest == 0) return;
-    load_block(ends_in_data);
+    if (!load_block()) data_not_held(from, count, to);
     block_pos_ = static_cast<std::uint32_t>(rest);
 }
 

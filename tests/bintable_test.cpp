@@ -84,7 +84,8 @@ TEST(BintableHeader, MandatoryKeywordsInOrder) {
         SCOPED_TRACE(c.card);
         fitsb::hdu h;
         for (std::size_t i = 0; i < base.cards().size(); ++i) h.add(i == c.at ? c.card : base.cards()[i]);
-        EXPECT_EQ(error_of(primary + h.end().bytes()), c.error);
+        // The card at fault is the one in the mandatory keyword's place.
+        EXPECT_EQ(error_of(primary + h.end().bytes()), "HDU 2, card " + std::to_string(c.at + 1) + ": " + c.error);
     }
 }
 
@@ -96,30 +97,30 @@ TEST(BintableHeader, ColumnKeywordTypesAndPresence) {
         const char* error;
     };
     const column_case cases[] = {
-        {"TFORM2 missing", table(2, {j}), "Not conforming to the standard"},
-        {"TFORM as an integer", table(1, {kw("TFORM1", "1")}), "Unexpected keyword value type"},
-        {"TTYPE as an integer", table(1, {j, kw("TTYPE1", "5")}), "Unexpected keyword value type"},
-        {"TUNIT as a logical", table(1, {j, kw("TUNIT1", "T")}), "Unexpected keyword value type"},
-        {"TSCAL as an integer", table(1, {j, kw("TSCAL1", "1")}), "Unexpected keyword value type"},
-        {"TSCAL without value", table(1, {j, kw("TSCAL1", "")}), "Unexpected keyword value type"},
-        {"TZERO as an integer", table(1, {j, kw("TZERO1", "0")}), "Unexpected keyword value type"},
-        {"TNULL with a decimal point", table(1, {j, kw("TNULL1", "1.5")}), "Unexpected keyword value type"},
-        {"TDISP as an integer", table(1, {j, kw("TDISP1", "8")}), "Unexpected keyword value type"},
-        {"TDIM as an integer", table(1, {j, kw("TDIM1", "3")}), "Unexpected keyword value type"},
+        {"TFORM2 missing", table(2, {j}), "HDU 2: Not conforming to the standard"},
+        {"TFORM as an integer", table(1, {kw("TFORM1", "1")}), "HDU 2, card 9: Unexpected keyword value type"},
+        {"TTYPE as an integer", table(1, {j, kw("TTYPE1", "5")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TUNIT as a logical", table(1, {j, kw("TUNIT1", "T")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TSCAL as an integer", table(1, {j, kw("TSCAL1", "1")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TSCAL without value", table(1, {j, kw("TSCAL1", "")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TZERO as an integer", table(1, {j, kw("TZERO1", "0")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TNULL with a decimal point", table(1, {j, kw("TNULL1", "1.5")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TDISP as an integer", table(1, {j, kw("TDISP1", "8")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TDIM as an integer", table(1, {j, kw("TDIM1", "3")}), "HDU 2, card 10: Unexpected keyword value type"},
         {"first of two TSCAL is an integer", table(1, {j, kw("TSCAL1", "1"), kw("TSCAL1", "1.0")}),
-         "Unexpected keyword value type"},
-        {"TFORM ''", table(1, {kw("TFORM1", "''")}), "invalid string position"},
-        {"TFORM of blanks", table(1, {kw("TFORM1", "'    '")}), "invalid string position"},
-        {"TDIM ''", table(1, {j, kw("TDIM1", "''")}), "Bad DIM in BINTABLE"},
-        {"bad TFORM of column 2", table(2, {j, kw("TFORM2", "'Z'")}), "Unknown form type in BINTABLE"},
+         "HDU 2, card 10: Unexpected keyword value type"},
+        {"TFORM ''", table(1, {kw("TFORM1", "''")}), "HDU 2, card 9: invalid string position"},
+        {"TFORM of blanks", table(1, {kw("TFORM1", "'    '")}), "HDU 2, card 9: invalid string position"},
+        {"TDIM ''", table(1, {j, kw("TDIM1", "''")}), "HDU 2, card 10: Bad DIM in BINTABLE"},
+        {"bad TFORM of column 2", table(2, {j, kw("TFORM2", "'Z'")}), "HDU 2, card 10: Unknown form type in BINTABLE"},
         {"TSCAL written 1.0", table(1, {j, kw("TSCAL1", "1.0")}), ""},
         {"second of two TSCAL is an integer", table(1, {j, kw("TSCAL1", "2.0"), kw("TSCAL1", "7")}), ""},
         {"keywords beyond TFIELDS unused", table(1, {j, kw("TFORM2", "'Z'"), kw("TSCAL2", "5")}), ""},
         {"COMMENT and blank cards after TFIELDS", table(1, {"COMMENT x", "", j}), ""},
         {"THEAP unused without heap", table(0, {kw("THEAP", "-5"), kw("THEAP", "'x'")}), ""},
-        {"negative THEAP with a heap", table(0, {kw("THEAP", "-1")}, 8, 0, 10), "Bad THEAP value in BINTABLE"},
+        {"negative THEAP with a heap", table(0, {kw("THEAP", "-1")}, 8, 0, 10), "HDU 2, card 9: Bad THEAP value in BINTABLE"},
         {"THEAP as a double with a heap", table(0, {kw("THEAP", "1.0")}, 8, 0, 10),
-         "Unexpected keyword value type"},
+         "HDU 2, card 9: Unexpected keyword value type"},
     };
     for (const column_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -271,8 +272,8 @@ TEST(BintableHeap, BothThePlacementsOfTheHeap) {
 TEST(BintableHeap, HeapBeyondTheFileIsAReadError) {
     const std::string cut_heap = table(0, {}, 20, 100, 1000).end().data(2000, 't').data(1000, 'h').unpadded().bytes();
     const std::string short_gap = table(0, {}, 4, 2, 10).integer("THEAP", 3000).end().data(8, 't').bytes();
-    EXPECT_EQ(error_of(primary + cut_heap), "file ends inside the data");
-    EXPECT_EQ(error_of(primary + short_gap), "file ends inside the data");
+    EXPECT_EQ(error_of(primary + cut_heap), "HDU 2: file ends inside the data");
+    EXPECT_EQ(error_of(primary + short_gap), "HDU 2: file ends inside the data");
 }
 
 }  // namespace

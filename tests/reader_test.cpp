@@ -45,10 +45,10 @@ outcome read_outcome(Make make) {
         std::unique_ptr<fits_file> file = make();
         for (const velmora::hdu_entry& e : file->hdus_) o.kinds.push_back(e.get_hdu_type());
     } catch (const std::ios_base::failure& e) {
-        o.error = e.what();
+        o.error = fitsb::located_text(e);
         o.stream_failure = true;
     } catch (const std::exception& e) {
-        o.error = e.what();
+        o.error = fitsb::located_text(e);
     }
     return o;
 }
@@ -229,21 +229,21 @@ TEST(ReaderFraming, FirstCardOfEachBlockDecidesTheHdu) {
          fitsb::primary(8, {}).end().add("BROKEN  = 'no closing quote").bytes() +
              fitsb::image(8, {}).end().add("XTENSION= 'IMAGE'").add("(((").bytes(),
          {velmora::HT_PRIMARY, velmora::HT_IMAGE}, ""},
-        {"zero block after the last HDU", primary + std::string(2880, '\0'), {}, "Unexpected keyword or bad format"},
-        {"blank block after the last HDU", primary + std::string(2880, ' '), {}, "Unexpected keyword or bad format"},
-        {"data block after the last HDU", with_data + pattern(2880), {}, "Unexpected keyword or bad format"},
-        {"two primary headers", primary + primary, {}, "Primary HDU not first"},
-        {"extension first", image, {}, "Extension without primary HDU"},
+        {"zero block after the last HDU", primary + std::string(2880, '\0'), {}, "HDU 2, card 1: Unexpected keyword or bad format"},
+        {"blank block after the last HDU", primary + std::string(2880, ' '), {}, "HDU 2, card 1: Unexpected keyword or bad format"},
+        {"data block after the last HDU", with_data + pattern(2880), {}, "HDU 2, card 1: Unexpected keyword or bad format"},
+        {"two primary headers", primary + primary, {}, "HDU 2, card 1: Primary HDU not first"},
+        {"extension first", image, {}, "HDU 1, card 1: Extension without primary HDU"},
         {"unknown extension first", fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {},
-         "Extension without primary HDU"},
-        {"TABLE extension", primary + fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {}, "Unknown extension"},
+         "HDU 1, card 1: Extension without primary HDU"},
+        {"TABLE extension", primary + fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {}, "HDU 2, card 1: Unknown extension"},
         {"IMAGE not blank-filled", primary + fitsb::hdu().value("XTENSION", "'IMAGE'").end().bytes(), {},
-         "Unknown extension"},
+         "HDU 2, card 1: Unknown extension"},
         {"no blank after the equals sign", primary + fitsb::hdu().add("XTENSION='IMAGE   '").end().bytes(), {},
-         "Unexpected keyword or bad format"},
+         "HDU 2, card 1: Unexpected keyword or bad format"},
         {"equals sign right after SIMPLE", fitsb::hdu().add("SIMPLE= T").end().bytes(), {},
-         "Unexpected keyword or bad format"},
-        {"lower-case simple", fitsb::hdu().add("simple  = T").end().bytes(), {}, "Unexpected keyword or bad format"},
+         "HDU 1, card 1: Unexpected keyword or bad format"},
+        {"lower-case simple", fitsb::hdu().add("simple  = T").end().bytes(), {}, "HDU 1, card 1: Unexpected keyword or bad format"},
     };
     for (const framing_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -271,23 +271,23 @@ TEST(ReaderFraming, FileEndingInsideAHeaderOrDataIsAReadError) {
         std::string error;
     };
     const truncation_case cases[] = {
-        {"header cut at a block boundary", two_blocks.substr(0, 2880), "file ends inside a header"},
-        {"header cut inside its second block", two_blocks.substr(0, 3880), "file ends inside a header"},
-        {"header without END", no_end.bytes(), "file ends inside a header"},
+        {"header cut at a block boundary", two_blocks.substr(0, 2880), "HDU 1, card 37: file ends inside a header"},
+        {"header cut inside its second block", two_blocks.substr(0, 3880), "HDU 1, card 37: file ends inside a header"},
+        {"header without END", no_end.bytes(), "HDU 1, card 37: file ends inside a header"},
         {"extension header cut", primary + two_blocks_of(fitsb::image(8, {})).substr(0, 2880),
-         "file ends inside a header"},
-        {"last data block missing", big_data.substr(0, big_data.size() - 2880), "file ends inside the data"},
-        {"data cut inside its block", big_data.substr(0, big_data.size() - 1000), "file ends inside the data"},
+         "HDU 2, card 37: file ends inside a header"},
+        {"last data block missing", big_data.substr(0, big_data.size() - 2880), "HDU 1: file ends inside the data"},
+        {"data cut inside its block", big_data.substr(0, big_data.size() - 1000), "HDU 1: file ends inside the data"},
         {"only the padding missing", fitsb::primary(8, {3}).end().data("abc").unpadded().bytes(),
-         "file ends inside the data"},
+         "HDU 1: file ends inside the data"},
         {"extension padding missing", primary + fitsb::image(16, {10}).end().data(20).unpadded().bytes(),
-         "file ends inside the data"},
+         "HDU 2: file ends inside the data"},
         {"one block claiming a huge image", fitsb::primary(16, {2147483647, 2147483647}).end().bytes(),
-         "file ends inside the data"},
+         "HDU 1: file ends inside the data"},
         {"size beyond 64 bits", fitsb::primary(-64, {2147483647, 2147483647, 2147483647}).end().bytes(),
-         "file ends inside the data"},
+         "HDU 1: file ends inside the data"},
         {"size of exactly 2^64, not wrapped to 0", fitsb::primary(8, {65536, 65536, 65536, 65536}).end().bytes(),
-         "file ends inside the data"},
+         "HDU 1: file ends inside the data"},
     };
     for (const truncation_case& c : cases) {
         SCOPED_TRACE(c.name);

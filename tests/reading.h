@@ -61,23 +61,35 @@ inline std::unique_ptr<velmora::fits_file> read_from(source s, const std::string
     return std::make_unique<velmora::fits_file>(in, mode);
 }
 
-// The error text of reading `bytes`, "" when they are read; the reader must
-// say the same whether it loads the data or passes over it, and whatever
-// input the bytes come from.
+// An error's text after the HDU and card it names: "HDU 2, card 9: text",
+// "HDU 2: text" when no card is at fault, the text alone when no HDU is.
+inline std::string located_text(const std::exception& e) {
+    const velmora::error_location* at = velmora::location_of(e);
+    if (!at || at->hdu == 0) return e.what();
+    return "HDU " + std::to_string(at->hdu) + (at->card ? ", card " + std::to_string(at->card) : "") + ": " + e.what();
+}
+
+// The located error text of reading `bytes`, "" when they are read; the
+// reader must say the same, and place it alike to the byte, whether it loads
+// the data or passes over it, and whatever input the bytes come from.
 inline std::string error_of(const std::string& bytes) {
-    std::string first;
+    std::string first, first_whole;
     bool seen = false;
     for (source s : every_source) {
         for (velmora::read_mode mode : {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY}) {
-            std::string error;
+            std::string error, whole;
             try {
                 read_from(s, bytes, mode);
             } catch (const std::exception& e) {
-                error = e.what();
+                error = located_text(e);
+                if (const velmora::error_location* at = velmora::location_of(e))
+                    whole = std::to_string(at->offset) + " " + at->keyword + ": " + at->detail;
             }
-            if (!seen) first = error;
+            if (!seen) first = error, first_whole = whole;
             seen = true;
-            EXPECT_EQ(error, first) << source_name(s) << (mode == velmora::RM_LOAD_DATA ? ", loading" : ", headers only");
+            const char* how = mode == velmora::RM_LOAD_DATA ? ", loading" : ", headers only";
+            EXPECT_EQ(error, first) << source_name(s) << how;
+            EXPECT_EQ(whole, first_whole) << source_name(s) << how;
         }
     }
     return first;

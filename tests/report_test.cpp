@@ -226,7 +226,8 @@ TEST(Report, ShippedTableWithIntegerScaleIsRejected) {
     fitsb::run_result r = fitsb::tessary(path);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "tessary: " + path + ": Unexpected keyword value type\n");
+    EXPECT_EQ(r.err, "tessary: " + path +
+                         ": HDU 2, card 24: Unexpected keyword value type: TSCAL3 = 3: a floating value is required\n");
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ run_result compose(const std::string& path, Read read) {
         r.out = report.text();
         r.status = 0;
     } catch (const std::exception& e) {
-        r.err = "tessary: " + path + ": " + e.what() + "\n";
+        r.err = error_line(path, e) + "\n";
         r.status = 1;
     }
     report.clear();
