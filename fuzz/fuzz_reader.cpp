@@ -12,8 +12,10 @@
 //   5. one input in 64: from the regular file, loading; from a pipe (read
 //      front to back), loading and released; and by the tool from a pipe.
 // All must agree: the same report on success, and on failure the same
-// message (the tool's one line "tessary: <path>: <message>", status 1 and
-// nothing on standard output). The report holds no control byte but the
+// error placed alike to the byte (the tool's one line "tessary: <path>:
+// HDU <n>, card <k>: <message>: <detail>", status 1 and nothing on standard
+// output). The error lies in the HDU being read, its card within that HDU's
+// blocks and the input, and its line holds no control byte. The report holds no control byte but the
 // line feeds, and exactly the lines its HDUs call for. The loaded data may
 // never exceed the input's size. A std::logic_error (std::out_of_range
 // included) or a std::ios_base::failure from the reader is an expected
@@ -171,9 +173,31 @@ void check_report_bytes(const std::string& text, std::uint64_t lines) {
 // What one reading by the library gave.
 struct verdict {
     bool read = false;        // the whole input was read
-    std::string message;      // else the error's text
+    std::string message;      // else the tool's error line for the path "PATH", and where it is placed
     std::string report;       // the report of what was read
 };
+
+// An error of reading `size` bytes after `hdus` HDUs were read: placed
+// where it can be (in the HDU being read, on a card of its header, which
+// starts at a block after the HDUs before it, within the input) and told
+// in one line without control bytes. Returns that line for the path "PATH"
+// and the location's offset and keyword, for comparing readings.
+std::string placed(const std::exception& e, std::size_t size, std::int32_t hdus) {
+    const error_location* at = location_of(e);
+    if (!at) finding("error without a location", e.what());
+    const std::string line = error_line("PATH", e);
+    for (char c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) finding("control byte in the error line", line);
+    if (at->hdu != hdus + 1) finding("error placed in another HDU than the one read", line);
+    if (at->offset > size) finding("error placed beyond the input", line + " at " + std::to_string(at->offset));
+    if (at->card > 0) {
+        const std::uint64_t hdu_start = at->offset - card_size * static_cast<std::uint64_t>(at->card - 1);
+        if (at->offset < card_size * static_cast<std::uint64_t>(at->card - 1) || hdu_start % block_size != 0 ||
+            hdu_start < block_size * static_cast<std::uint64_t>(hdus))
+            finding("card placed off its HDU's blocks", line + " at " + std::to_string(at->offset));
+    }
+    return line + "\n" + std::to_string(at->offset) + "\n" + at->keyword;
+}
 
 // Reads the input that `make(mode, on_hdu, keep)` constructs a fits_file
 // from: all HDUs kept and reported afterwards, or each reported and released
@@ -182,9 +206,11 @@ template <typename Make>
 verdict read_input(Make make, std::size_t size, read_mode mode, keep_mode keep) {
     verdict v;
     std::uint64_t total = 0, lines = 0;
+    std::int32_t hdus = 0;
     report.clear();
     try {
         auto on_hdu = [&](const hdu_entry& entry) {
+            ++hdus;
             if (keep == KM_RELEASE_HDUS) {
                 check_loaded(entry, mode, total, lines);
                 report_hdu(entry);
@@ -208,13 +234,13 @@ verdict read_input(Make make, std::size_t size, read_mode mode, keep_mode keep) 
         // Only a column format cut short may end out of range; anything else
         // is an access the reader did not mean to make.
         if (v.read || std::string(e.what()) != "invalid string position") finding("out of range", e.what());
-        v.message = e.what();
+        v.message = placed(e, size, hdus);
     } catch (const std::logic_error& e) {
         if (v.read) throw;
-        v.message = e.what();
+        v.message = placed(e, size, hdus);
     } catch (const std::ios_base::failure& e) {
         if (v.read) throw;
-        v.message = e.what();
+        v.message = placed(e, size, hdus);
     }
     report.clear();
     if (total > size) finding("more data loaded than the input holds", std::to_string(total));
@@ -259,7 +285,8 @@ void check_tool(const std::string& path, const verdict& expected, const char* so
     } else if (status == 1) {
         if (expected.read) finding(("tool failed where the loading reader succeeded" + where).c_str(), err);
         if (!out.empty()) finding(("standard output written on failure" + where).c_str(), out);
-        const std::string line = "tessary: " + path + ": " + expected.message + "\n";
+        std::string line = expected.message.substr(0, expected.message.find('\n'));
+        line = "tessary: " + path + line.substr(13) + "\n";
         if (err != line) finding(("error line differs from the loading reader's failure" + where).c_str(), err + "---\n" + line);
     } else {
         finding(("exit status neither 0 nor 1" + where).c_str(), std::to_string(status));
