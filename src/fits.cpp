@@ -1151,9 +1151,10 @@ void fits_file::attach(std::unique_ptr<byte_source> source) {
 }
 
 void fits_file::read_hdus(const hdu_callback& on_hdu, keep_mode keep) {
-    while (next_hdu_block()) {
+    for (;;) {
         std::string card;
         try {
+            if (!next_hdu_block()) break;
             read_card(card);
             std::int32_t kind = hdu_kind(card);
             hdus_.emplace_back(kind);

@@ -2,6 +2,7 @@
 // and the number reader it uses for plain and complex values.
 #include "fits.h"
 #include "fits_builder.h"
+#include "reading.h"
 
 #include <gtest/gtest.h>
 
@@ -202,6 +203,8 @@ TEST(CardParser, MalformedCardsAreRejected) {
     for (const auto& [card, message] : cases) {
         SCOPED_TRACE("card [" + card + "]");
         EXPECT_EQ(parse_error(card), message);
+        // Read from a file, the card after SIMPLE, BITPIX and NAXIS is named.
+        EXPECT_EQ(fitsb::error_of(fitsb::primary(8, {}).add(card).end().bytes()), "HDU 1, card 4: " + message);
     }
 }
 
