@@ -98,34 +98,58 @@ void put(const std::string& text) { put(text.data(), text.size()); }
 void put(const char* text) { put(text, std::strlen(text)); }
 void put(char c) { put(&c, 1); }
 
-// Writes `value` at `out` as printf's %.15g does and returns the end. When
-// the shortest text that reads back as a normal double has at most 15
-// significant digits, those are the digits %.15g prints (the double lies far
-// closer to them than half a step of 15 digits); they are laid out as it
-// lays them out. Any other double goes through the 15-digit conversion.
-char* format_double(char* out, double value) {
-    char shortest[32];
-    const char* end = std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific).ptr;
-    const char* p = shortest;
-    const bool negative = *p == '-';
-    if (negative) ++p;
-    char digits[24];
-    std::size_t count = 0;
-    if ((value != 0 && !std::isnormal(value)) || *p < '0' || *p > '9')
-        return std::to_chars(out, out + 64, value, std::chars_format::general, 15).ptr;
-    digits[count++] = *p++;
-    if (*p == '.')
-        for (++p; p < end && *p != 'e' && count < sizeof digits; ++p) digits[count++] = *p;
-    if (count > 15 || p >= end || *p != 'e') return std::to_chars(out, out + 64, value, std::chars_format::general, 15).ptr;
-    int exponent = 0;
-    std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
-    if (exponent < -4 || exponent >= 15) {
-        // Exponent notation: the shortest text is already laid out so.
-        std::memcpy(out, shortest, static_cast<std::size_t>(end - shortest));
-        return out + (end - shortest);
+// Powers of ten that a double holds exactly.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The 15 significant digits that %.15g rounds a positive normal `value` to,
+// as an integer of 15 digits and the decimal exponent of its first, found
+// with a scaling and checked by converting back; false when that check
+// fails, or the exponent is out of the exact powers' reach. A 15-digit
+// decimal that converts back to `value` is the one nearest to it: 15-digit
+// decimals lie further apart than twice the distance to the nearest double.
+// Values read from cards of at most 15 digits always pass.
+bool fifteen_digits(double value, std::uint64_t& digits, int& exponent) {
+    constexpr std::uint64_t lowest = 100000000000000u, limit = 1000000000000000u;
+    int binary = 0;
+    std::frexp(value, &binary);
+    // floor(log10(value)), or one less.
+    int e = static_cast<int>(std::floor((binary - 1) * 0.30102999566398120));
+    for (int tries = 0; tries < 2; ++tries, ++e) {
+        const int k = 14 - e;
+        if (k > 22 || k < -22) return false;
+        const double scaled = k >= 0 ? value * exact_powers_of_ten[k] : value / exact_powers_of_ten[-k];
+        const std::uint64_t m = static_cast<std::uint64_t>(scaled + 0.5);
+        if (m >= limit) continue;
+        if (m < lowest) return false;
+        const double back = k >= 0 ? static_cast<double>(m) / exact_powers_of_ten[k]
+                                   : static_cast<double>(m) * exact_powers_of_ten[-k];
+        if (back != value) return false;
+        digits = m;
+        exponent = e;
+        return true;
     }
-    char* o = out;
+    return false;
+}
+
+// Lays out `count` significant digits whose first has the decimal exponent
+// `exponent` as %.15g does: fixed notation for exponents from -4 to 14,
+// else d.ddde+XX with at least two exponent digits.
+char* lay_out(char* o, bool negative, const char* digits, std::size_t count, int exponent) {
     if (negative) *o++ = '-';
+    if (exponent < -4 || exponent >= 15) {
+        *o++ = digits[0];
+        if (count > 1) {
+            *o++ = '.';
+            for (std::size_t k = 1; k < count; ++k) *o++ = digits[k];
+        }
+        *o++ = 'e';
+        *o++ = exponent < 0 ? '-' : '+';
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10) *o++ = '0';
+        return std::to_chars(o, o + 4, magnitude).ptr;
+    }
     if (exponent >= 0) {
         for (std::size_t k = 0; k <= static_cast<std::size_t>(exponent); ++k) *o++ = k < count ? digits[k] : '0';
         if (count > static_cast<std::size_t>(exponent) + 1) {
@@ -141,18 +165,62 @@ char* format_double(char* out, double value) {
     return o;
 }
 
+// Writes `value` at `out` as printf's %.15g does and returns the end. The
+// digits come from fifteen_digits when it is sure of them; else, when the
+// shortest text that reads back as a normal double has at most 15
+// significant digits, those are the digits %.15g prints (the double lies far
+// closer to them than half a step of 15 digits). Both are laid out as %.15g
+// lays them out. Any other double goes through the 15-digit conversion.
+char* format_double(char* out, double value) {
+    const bool negative = std::signbit(value);
+    char digits[24];
+    std::uint64_t fifteen = 0;
+    int exponent = 0;
+    if (std::isnormal(value) && fifteen_digits(negative ? -value : value, fifteen, exponent)) {
+        std::to_chars(digits, digits + sizeof digits, fifteen);
+        std::size_t count = 15;
+        while (digits[count - 1] == '0') --count;
+        return lay_out(out, negative, digits, count, exponent);
+    }
+    char shortest[32];
+    const char* end = std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific).ptr;
+    const char* p = shortest + (negative ? 1 : 0);
+    std::size_t count = 0;
+    if ((value != 0 && !std::isnormal(value)) || *p < '0' || *p > '9')
+        return std::to_chars(out, out + 64, value, std::chars_format::general, 15).ptr;
+    digits[count++] = *p++;
+    if (*p == '.')
+        for (++p; p < end && *p != 'e' && count < sizeof digits; ++p) digits[count++] = *p;
+    if (count > 15 || p >= end || *p != 'e') return std::to_chars(out, out + 64, value, std::chars_format::general, 15).ptr;
+    std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+    return lay_out(out, negative, digits, count, exponent);
+}
+
+// True when `n` bytes at `p` hold a control byte (below 0x20, or DEL);
+// eight bytes at a time: a byte below 0x20 and a byte equal to 0x7f each
+// leave a high bit in the words below.
+bool has_control_byte(const char* p, std::size_t n) {
+    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (std::uint64_t w; i + 8 <= n; i += 8) {
+        std::memcpy(&w, p + i, 8);
+        const std::uint64_t del = w ^ (ones * 0x7f);
+        if ((((w - ones * 0x20) & ~w) | ((del - ones) & ~del)) & highs) return true;
+    }
+    for (; i < n; ++i)
+        if (static_cast<unsigned char>(p[i]) < 0x20 || p[i] == 0x7f) return true;
+    return false;
+}
+
 // Appends bytes taken from the file as a line can show them (control bytes
 // as \xNN). FITS headers hold only printable ASCII, so a conforming file
 // prints unchanged, while a hostile one can neither split a line nor send
 // the terminal an escape sequence.
 void put_file_text(const std::string& text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            put(printable(text));
-            return;
-        }
-    }
-    put(text);
+    if (has_control_byte(text.data(), text.size()))
+        put(printable(text));
+    else
+        put(text);
 }
 
 // Appends a number in the report's notation: integers in decimal, doubles in
