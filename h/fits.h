@@ -574,7 +574,9 @@ protected:
 
 private:
     friend class hdu_simple_parent;
+    friend class hdu_image;
     friend class hdu_bintable;
+    struct spare_storage;
 
     // Reads every HDU of the open input, then lets the input go.
     void read_hdus(const hdu_callback& on_hdu, keep_mode keep);
@@ -608,12 +610,27 @@ private:
     // next END card, found within a bounded look-ahead; when none is found
     // there, the cards looked at.
     std::size_t cards_to_end();
+    // Makes room in the entry for the header's records, as far as the
+    // reader can see them.
+    void reserve_records(hdu_entry& entry);
+    // Reads the next card as the mandatory integer keyword `name`; the
+    // caller checks the value and appends the record.
+    keyword_record read_mandatory(const hdu_entry& entry, const std::string& name);
+    // Appends every further card up to and including END, then indexes the
+    // header's names.
+    void read_free_cards(hdu_entry& entry);
+    // A record in the unclassified state, in storage a released HDU left.
+    keyword_record fresh_record();
+    // Keeps the storage of an HDU about to be released for the next ones.
+    void release(hdu_entry& entry);
 
     read_mode mode_;                         // data loaded or passed over
     std::int32_t hdus_read_ = 0;             // HDUs read so far, kept or released
     std::uint64_t hdu_start_ = 0;            // input offset of the HDU being read
     std::int32_t cards_read_ = 0;            // cards of its header read so far
     std::unique_ptr<byte_source> source_;    // the input being read
+    std::unique_ptr<spare_storage> spare_;   // storage released HDUs left for the next
+    std::string card_;                       // the card being read after the first
 };
 
 }  // namespace velmora

@@ -178,6 +178,15 @@ double decimal_to_double(const char* text, std::size_t length, std::size_t lette
     return std::strtod(number.c_str(), nullptr);
 }
 
+// Sets a record's string to `n` bytes of a card: in the storage it has when
+// that is large enough (a record used again), else at its exact size.
+void assign_exact(std::string& text, const char* bytes, std::size_t n) {
+    if (text.capacity() >= n)
+        text.assign(bytes, n);
+    else
+        text = std::string(bytes, n);
+}
+
 // Removes trailing blanks in place.
 void trim_right(std::string& text) {
     std::size_t last = text.find_last_not_of(' ');
@@ -428,30 +437,35 @@ void keyword_record::parse_value(const std::string& card) {
 // Reads a quoted string whose opening quote is at `quote`; returns the
 // position after the closing quote.
 std::size_t keyword_record::parse_string(const std::string& card, std::size_t quote) {
+    // The value without its quotes, doubled quotes undone: at most a card.
+    char value[card_size];
+    std::size_t n = 0;
     std::size_t content = quote + 1;
     for (;;) {
         std::size_t close = card.find('\'', content);
         if (close == std::string::npos) fail("EOL in string");
+        std::memcpy(value + n, card.data() + content, close - content);
+        n += close - content;
         if (close + 1 < card_size && card[close + 1] == '\'') {
-            string_value_.append(card, content, close - content);
-            string_value_ += '\'';
+            value[n++] = '\'';
             content = close + 2;
             continue;
         }
         dt_ = DT_STRING;
         if (string_value_.empty()) {
-            // The usual value, in one piece: stored at its trimmed size.
-            std::size_t end = close;
-            while (end > content && card[end - 1] == ' ') --end;
-            if (close > content) {
+            // Stored without trailing blanks; two quotes with nothing
+            // between leave the value null.
+            std::size_t end = n;
+            while (end > 0 && value[end - 1] == ' ') --end;
+            if (n > 0) {
                 is_null_ = false;
-                string_value_ = std::string(card.data() + content, end - content);
+                assign_exact(string_value_, value, end);
             }
         } else {
-            string_value_.append(card, content, close - content);
+            // A record parsed before adds to what it holds, as it always has.
+            string_value_.append(value, n);
             is_null_ = false;
             trim_right(string_value_);
-            string_value_.shrink_to_fit();
         }
         return close + 1;
     }
@@ -494,7 +508,7 @@ void keyword_record::parse_comment(const std::string& card, std::size_t start) {
         if (word != blank_word) break;
     }
     while (end > start && card[end - 1] == ' ') --end;
-    comment_ = std::string(card.data() + start, end - start);
+    assign_exact(comment_, card.data() + start, end - start);
 }
 
 // ---------------------------------------------------------------------------
@@ -597,39 +611,54 @@ std::uint64_t name_key(const std::string& name) {
 
 }  // namespace
 
-void hdu_entry::index_records(std::size_t first) {
-    // A name's key and then its length sort as the name itself does; then
-    // its record, so that the first record of a name comes first.
-    struct named {
-        std::uint64_t key;
-        std::uint64_t length_and_index;
-        bool operator<(const named& o) const {
-            return key != o.key ? key < o.key : length_and_index < o.length_and_index;
-        }
-    };
-    std::vector<named> names;
-    names.reserve(krs_map_.size() + krs_.size() - first);
+// A name's key and then its length sort as the name itself does; then its
+// record, so that the first record of a name comes first.
+struct named_record {
+    std::uint64_t key;
+    std::uint64_t length_and_index;
+    bool operator<(const named_record& o) const {
+        return key != o.key ? key < o.key : length_and_index < o.length_and_index;
+    }
+};
+
+// What indexing names uses and may keep for the next header: the names to
+// sort, and the nodes of released indexes, whose storage new names reuse.
+struct name_scratch {
+    std::vector<named_record> names;
+    std::vector<std::map<std::string, std::int32_t>::node_type> nodes;
+};
+
+// Indexes the valued records of `entry` from position `first` on, as
+// add_record would have one by one. The names are sorted once, and unless
+// a name indexed before cannot be placed so, the index is made anew in
+// sorted order, each name appended at its end (one comparison each), in
+// nodes taken from `scratch` where it has them.
+void index_names(hdu_entry& entry, std::size_t first, name_scratch& scratch) {
+    std::vector<keyword_record>& krs = entry.krs_;
+    std::map<std::string, std::int32_t>& map = entry.krs_map_;
+    std::vector<named_record>& names = scratch.names;
+    names.clear();
+    names.reserve(map.size() + krs.size() - first);
     auto add = [&](const std::string& name, std::size_t index) {
         names.push_back({name_key(name), static_cast<std::uint64_t>(name.size()) << 32 | index});
     };
-    for (std::size_t i = first; i < krs_.size(); ++i) {
-        const keyword_record& kr = krs_[i];
+    for (std::size_t i = first; i < krs.size(); ++i) {
+        const keyword_record& kr = krs[i];
         if (kr.type_ != KWRT_VALUE) continue;
         if (kr.name_.size() > name_field) {
             // Not the name of a card: indexed on its own.
-            krs_map_.try_emplace(kr.name_, static_cast<std::int32_t>(i));
+            map.try_emplace(kr.name_, static_cast<std::int32_t>(i));
             continue;
         }
         add(kr.name_, i);
     }
-    // The names indexed before (of earlier records, so they win) join the new
-    // ones, and the index is made anew in sorted order, each name appended
-    // at its end: one comparison each.
+    // The names indexed before (of earlier records, so they win) join the
+    // new ones.
     const std::size_t fresh = names.size();
     bool rebuild = true;
-    for (const auto& indexed : krs_map_) {
+    for (const auto& indexed : map) {
         const std::size_t index = static_cast<std::size_t>(indexed.second);
-        if (indexed.second < 0 || index >= first || indexed.first.size() > name_field || krs_[index].name_ != indexed.first) {
+        if (indexed.second < 0 || index >= first || indexed.first.size() > name_field || krs[index].name_ != indexed.first) {
             rebuild = false;
             break;
         }
@@ -637,23 +666,34 @@ void hdu_entry::index_records(std::size_t first) {
     }
     if (!rebuild) names.resize(fresh);
     std::sort(names.begin(), names.end());
+    if (rebuild)
+        while (!map.empty()) scratch.nodes.push_back(map.extract(map.begin()));
 
-    std::map<std::string, std::int32_t> built;
-    std::map<std::string, std::int32_t>& index = rebuild ? built : krs_map_;
-    auto hint = index.end();
+    auto hint = map.end();
     for (std::size_t k = 0; k < names.size(); ++k) {
         if (k > 0 && names[k].key == names[k - 1].key &&
             names[k].length_and_index >> 32 == names[k - 1].length_and_index >> 32)
             continue;
         const std::int32_t at = static_cast<std::int32_t>(names[k].length_and_index & 0xffffffffu);
-        const std::string& name = krs_[static_cast<std::size_t>(at)].name_;
-        // Into the new index, every name goes at the end, once.
-        if (rebuild)
-            index.emplace_hint(index.end(), name, at);
-        else
-            hint = std::next(index.try_emplace(hint, name, at));
+        const std::string& name = krs[static_cast<std::size_t>(at)].name_;
+        if (!rebuild) {
+            hint = std::next(map.try_emplace(hint, name, at));
+        } else if (scratch.nodes.empty()) {
+            map.emplace_hint(map.end(), name, at);
+        } else {
+            // Every name goes at the end, once, in a node used before.
+            std::map<std::string, std::int32_t>::node_type node = std::move(scratch.nodes.back());
+            scratch.nodes.pop_back();
+            node.key() = name;
+            node.mapped() = at;
+            map.insert(map.end(), std::move(node));
+        }
     }
-    if (rebuild) krs_map_.swap(built);
+}
+
+void hdu_entry::index_records(std::size_t first) {
+    name_scratch scratch;
+    index_names(*this, first, scratch);
 }
 
 hdu_entry::position hdu_entry::find_record(const std::string& name) const {
@@ -721,44 +761,26 @@ hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name
 
 namespace {
 
-// Reads the next card as the mandatory integer keyword `name`; the caller
-// checks the value and appends the record.
-keyword_record expect_int_card(fits_file& file, const hdu_entry& entry, const std::string& name) {
-    std::string card;
-    file.read_card(card);
-    keyword_record kr;
-    expect_keyword(entry, card, name, DT_INT, kr);
-    return kr;
-}
+// Appends a record to the entry without indexing it: the reader indexes a
+// header's names once, at its END card.
+void append(hdu_entry& entry, keyword_record&& kr) { entry.krs_.push_back(std::move(kr)); }
 
-// Makes room for the header's records at once: the first card, already
-// read, and the `cards` up to END as far as the reader can see them.
-void reserve_records(hdu_entry& entry, std::size_t cards) { entry.krs_.reserve(entry.krs_.size() + 1 + cards); }
-
-// Appends every further card up to and including END. Each record is
-// parsed in its place in krs_, and the name index takes them all at once.
-void read_free_cards(fits_file& file, hdu_entry& entry) {
-    const std::size_t first = entry.krs_.size();
-    std::string card;
-    try {
-        for (bool end = false; !end;) {
-            file.read_card(card);
-            const std::int32_t index = static_cast<std::int32_t>(entry.krs_.size());
-            keyword_record& kr = entry.krs_.emplace_back();
-            try {
-                kr.parse(entry, card);
-            } catch (...) {
-                entry.krs_.pop_back();  // the failing record is not appended
-                throw;
-            }
-            kr.index_ = index;  // the records the entry held before this one
-            end = kr.type_ == KWRT_END;
-        }
-    } catch (...) {
-        entry.index_records(first);
-        throw;
-    }
-    entry.index_records(first);
+// Puts a record used before back into the unclassified state, keeping the
+// storage of its strings.
+void reset(keyword_record& kr) {
+    kr.type_ = KWRT_NONE;
+    kr.dt_ = DT_UNKNOWN;
+    kr.name_.clear();
+    kr.comment_.clear();
+    kr.is_null_ = true;
+    kr.bool_value_ = false;
+    kr.int_value_ = 0;
+    kr.double_value_ = 0.0;
+    kr.string_value_.clear();
+    kr.complex_int_value_ = {0, 0};
+    kr.complex_double_value_ = {0.0, 0.0};
+    kr.owner_ = nullptr;
+    kr.index_ = 0;
 }
 
 // The integer value of an optional keyword, `absent` when missing; a value
@@ -793,32 +815,32 @@ std::int32_t bitpix_to_dt(std::int32_t bitpix) {
 hdu_simple_parent::~hdu_simple_parent() = default;
 
 void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
-    reserve_records(entry, file.cards_to_end());
+    file.reserve_records(entry);
     check_first_card(entry, first_card);
 
-    keyword_record bitpix = expect_int_card(file, entry, "BITPIX");
+    keyword_record bitpix = file.read_mandatory(entry, "BITPIX");
     try {
         data_type_ = bitpix_to_dt(bitpix.get_int());
     } catch (located_error& e) {
         e.about(bitpix.name_, record_text(bitpix));
         throw;
     }
-    entry.add_record(std::move(bitpix));
+    append(entry, std::move(bitpix));
 
-    keyword_record naxis = expect_int_card(file, entry, "NAXIS");
+    keyword_record naxis = file.read_mandatory(entry, "NAXIS");
     if (naxis.get_int() < 0) refuse(naxis, "Primary HDU: bad NAXIS");
     std::int32_t axes = naxis.get_int();
-    entry.add_record(std::move(naxis));
+    append(entry, std::move(naxis));
 
     for (std::int32_t n = 1; n <= axes; ++n) {
-        keyword_record axis = expect_int_card(file, entry, "NAXIS" + std::to_string(n));
+        keyword_record axis = file.read_mandatory(entry, "NAXIS" + std::to_string(n));
         if (axis.get_int() < 0) refuse(axis, "Primary HDU: bad dimension");
         dims_.push_back(axis.get_int());
-        entry.add_record(std::move(axis));
+        append(entry, std::move(axis));
     }
 
     read_extra_keywords(file, entry);
-    read_free_cards(file, entry);
+    file.read_free_cards(entry);
     file.end_block();
     if (entry.get_hdu_type() == HT_PRIMARY) read_groups_keywords(entry);
 
@@ -864,7 +886,7 @@ void hdu_primary::check_first_card(hdu_entry& entry, const std::string& first_ca
     keyword_record kr;
     expect_keyword(entry, first_card, "SIMPLE", DT_BOOL, kr);
     if (!kr.get_bool()) refuse(kr, "Not conforming to the standard");
-    entry.add_record(std::move(kr));
+    append(entry, std::move(kr));
 }
 
 void hdu_primary::read_extra_keywords(fits_file&, hdu_entry&) {}
@@ -873,17 +895,17 @@ void hdu_image::check_first_card(hdu_entry& entry, const std::string& first_card
     keyword_record kr;
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, kr);
     if (kr.is_null() || kr.get_string() != "IMAGE") refuse(kr, "Not conforming to the standard");
-    entry.add_record(std::move(kr));
+    append(entry, std::move(kr));
 }
 
 void hdu_image::read_extra_keywords(fits_file& file, hdu_entry& entry) {
-    keyword_record pcount = expect_int_card(file, entry, "PCOUNT");
+    keyword_record pcount = file.read_mandatory(entry, "PCOUNT");
     if (pcount.get_int() != 0) refuse(pcount, "Not conforming to the standard");
-    entry.add_record(std::move(pcount));
+    append(entry, std::move(pcount));
 
-    keyword_record gcount = expect_int_card(file, entry, "GCOUNT");
+    keyword_record gcount = file.read_mandatory(entry, "GCOUNT");
     if (gcount.get_int() != 1) refuse(gcount, "Not conforming to the standard");
-    entry.add_record(std::move(gcount));
+    append(entry, std::move(gcount));
 }
 
 // ---------------------------------------------------------------------------
@@ -986,11 +1008,11 @@ std::uint64_t hdu_bintable::table_size() const {
 }
 
 void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
-    reserve_records(entry, file.cards_to_end());
+    file.reserve_records(entry);
     keyword_record xtension;
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
     if (xtension.is_null() || xtension.get_string() != "BINTABLE") refuse(xtension, "Not conforming to the standard");
-    entry.add_record(std::move(xtension));
+    append(entry, std::move(xtension));
 
     struct mandatory {
         const char* name;
@@ -1009,13 +1031,13 @@ void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::str
         {"TFIELDS", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &tfields},
     };
     for (const mandatory& m : cards) {
-        keyword_record kr = expect_int_card(file, entry, m.name);
+        keyword_record kr = file.read_mandatory(entry, m.name);
         if (!m.valid(kr.get_int())) refuse(kr, m.message);
         if (m.kept) *m.kept = kr.get_int();
-        entry.add_record(std::move(kr));
+        append(entry, std::move(kr));
     }
 
-    read_free_cards(file, entry);
+    file.read_free_cards(entry);
     read_columns(entry, tfields);
 
     file.end_block();
@@ -1167,7 +1189,10 @@ void fits_file::read_hdus(const hdu_callback& on_hdu, keep_mode keep) {
         hdu_entry& entry = hdus_.back();
         ++hdus_read_;
         if (on_hdu) on_hdu(entry);
-        if (keep == KM_RELEASE_HDUS) hdus_.pop_back();
+        if (keep == KM_RELEASE_HDUS) {
+            release(entry);
+            hdus_.pop_back();
+        }
     }
     source_.reset();
 }
@@ -1260,6 +1285,80 @@ void fits_file::read_card(std::string& card) {
         card.assign(block_ + block_pos_, card_size);
     block_pos_ += card_size;
     ++cards_read_;
+}
+
+// ---------------------------------------------------------------------------
+// What the HDU readers take from the reader: records and their storage
+// ---------------------------------------------------------------------------
+
+// Released HDUs leave their records, record array and name-index nodes
+// here, and the next headers reuse them with the storage of their strings:
+// a file read HDU by HDU allocates nothing per card once its first HDUs
+// have been read.
+struct fits_file::spare_storage {
+    std::vector<keyword_record> records;  // records of released HDUs
+    std::vector<keyword_record> array;    // an emptied record array
+    name_scratch names;                   // sorting space and index nodes
+};
+
+keyword_record fits_file::fresh_record() {
+    if (!spare_ || spare_->records.empty()) return keyword_record();
+    keyword_record kr = std::move(spare_->records.back());
+    spare_->records.pop_back();
+    reset(kr);
+    return kr;
+}
+
+void fits_file::reserve_records(hdu_entry& entry) {
+    const std::size_t cards = cards_to_end();
+    if (spare_ && entry.krs_.capacity() == 0) entry.krs_.swap(spare_->array);
+    entry.krs_.reserve(entry.krs_.size() + 1 + cards);
+}
+
+keyword_record fits_file::read_mandatory(const hdu_entry& entry, const std::string& name) {
+    std::string& card = card_;
+    read_card(card);
+    keyword_record kr = fresh_record();
+    expect_keyword(entry, card, name, DT_INT, kr);
+    return kr;
+}
+
+void fits_file::read_free_cards(hdu_entry& entry) {
+    name_scratch local;
+    name_scratch& names = spare_ ? spare_->names : local;
+    std::string& card = card_;
+    try {
+        for (bool end = false; !end;) {
+            read_card(card);
+            const std::int32_t index = static_cast<std::int32_t>(entry.krs_.size());
+            entry.krs_.push_back(fresh_record());
+            keyword_record& kr = entry.krs_.back();
+            try {
+                kr.parse(entry, card);
+            } catch (...) {
+                entry.krs_.pop_back();  // the failing record is not appended
+                throw;
+            }
+            kr.index_ = index;  // the records the entry held before this one
+            end = kr.type_ == KWRT_END;
+        }
+    } catch (...) {
+        index_names(entry, 0, names);
+        throw;
+    }
+    index_names(entry, 0, names);
+}
+
+void fits_file::release(hdu_entry& entry) {
+    if (!spare_) spare_ = std::make_unique<spare_storage>();
+    if (spare_->records.empty()) {
+        spare_->array.swap(spare_->records);
+        spare_->records.swap(entry.krs_);
+    } else {
+        for (keyword_record& kr : entry.krs_) spare_->records.push_back(std::move(kr));
+    }
+    std::map<std::string, std::int32_t>& map = entry.krs_map_;
+    while (!map.empty()) spare_->names.nodes.push_back(map.extract(map.begin()));
 }
 
 std::size_t fits_file::cards_to_end() {
