@@ -112,10 +112,12 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 // Values read from cards of at most 15 digits always pass.
 bool fifteen_digits(double value, std::uint64_t& digits, int& exponent) {
     constexpr std::uint64_t lowest = 100000000000000u, limit = 1000000000000000u;
-    int binary = 0;
-    std::frexp(value, &binary);
-    // floor(log10(value)), or one less.
-    int e = static_cast<int>(std::floor((binary - 1) * 0.30102999566398120));
+    // floor(log10(value)), or one less, from the binary exponent: 78913 /
+    // 2^18 is log10(2) a little low.
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int binary = static_cast<int>(bits >> 52 & 0x7ff) - 1023;
+    int e = binary >= 0 ? (binary * 78913) >> 18 : -((-binary * 78913 + (1 << 18) - 1) >> 18);
     for (int tries = 0; tries < 2; ++tries, ++e) {
         const int k = 14 - e;
         if (k > 22 || k < -22) return false;

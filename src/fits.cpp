@@ -181,10 +181,12 @@ double decimal_to_double(const char* text, std::size_t length, std::size_t lette
 // Sets a record's string to `n` bytes of a card: in the storage it has when
 // that is large enough (a record used again), else at its exact size.
 void assign_exact(std::string& text, const char* bytes, std::size_t n) {
-    if (text.capacity() >= n)
-        text.assign(bytes, n);
-    else
+    if (text.capacity() >= n) {
+        text.clear();
+        text.append(bytes, n);  // the card never overlaps the record's strings
+    } else {
         text = std::string(bytes, n);
+    }
 }
 
 // Removes trailing blanks in place.
@@ -622,11 +624,31 @@ struct named_record {
 };
 
 // What indexing names uses and may keep for the next header: the names to
-// sort, and the nodes of released indexes, whose storage new names reuse.
+// sort, the index a released header left, and nodes of released indexes,
+// whose storage new names reuse.
 struct name_scratch {
     std::vector<named_record> names;
+    std::map<std::string, std::int32_t> released;
     std::vector<std::map<std::string, std::int32_t>::node_type> nodes;
 };
+
+// Headers of one file often hold the same keywords: when the index a
+// released header left has exactly the names of `scratch.names` (sorted,
+// each once), it becomes the entry's, its positions set anew in place.
+bool reuse_released(hdu_entry& entry, name_scratch& scratch) {
+    std::map<std::string, std::int32_t>& released = scratch.released;
+    if (!entry.krs_map_.empty() || released.size() != scratch.names.size()) return false;
+    auto it = released.begin();
+    for (const named_record& n : scratch.names) {
+        const std::string& name = entry.krs_[n.length_and_index & 0xffffffffu].name_;
+        if (it->first != name) return false;
+        ++it;
+    }
+    it = released.begin();
+    for (const named_record& n : scratch.names) (it++)->second = static_cast<std::int32_t>(n.length_and_index & 0xffffffffu);
+    entry.krs_map_.swap(released);
+    return true;
+}
 
 // Indexes the valued records of `entry` from position `first` on, as
 // add_record would have one by one. The names are sorted once, and unless
@@ -666,12 +688,21 @@ void index_names(hdu_entry& entry, std::size_t first, name_scratch& scratch) {
     }
     if (!rebuild) names.resize(fresh);
     std::sort(names.begin(), names.end());
-    if (rebuild)
+    if (rebuild) {
+        // Each name once: the first of its records.
+        names.erase(std::unique(names.begin(), names.end(),
+                                [](const named_record& a, const named_record& b) {
+                                    return a.key == b.key && a.length_and_index >> 32 == b.length_and_index >> 32;
+                                }),
+                    names.end());
+        if (reuse_released(entry, scratch)) return;
         while (!map.empty()) scratch.nodes.push_back(map.extract(map.begin()));
+        while (!scratch.released.empty()) scratch.nodes.push_back(scratch.released.extract(scratch.released.begin()));
+    }
 
     auto hint = map.end();
     for (std::size_t k = 0; k < names.size(); ++k) {
-        if (k > 0 && names[k].key == names[k - 1].key &&
+        if (!rebuild && k > 0 && names[k].key == names[k - 1].key &&
             names[k].length_and_index >> 32 == names[k - 1].length_and_index >> 32)
             continue;
         const std::int32_t at = static_cast<std::int32_t>(names[k].length_and_index & 0xffffffffu);
@@ -1327,12 +1358,22 @@ void fits_file::read_free_cards(hdu_entry& entry) {
     name_scratch local;
     name_scratch& names = spare_ ? spare_->names : local;
     std::string& card = card_;
+    std::vector<keyword_record>* spare = spare_ ? &spare_->records : nullptr;
     try {
         for (bool end = false; !end;) {
             read_card(card);
+            if (spare && !spare->empty()) {
+                // Parsed in a released record's storage, then moved in place.
+                keyword_record& kr = spare->back();
+                reset(kr);
+                kr.parse(entry, card);
+                end = kr.type_ == KWRT_END;
+                entry.krs_.push_back(std::move(kr));
+                spare->pop_back();
+                continue;
+            }
             const std::int32_t index = static_cast<std::int32_t>(entry.krs_.size());
-            entry.krs_.push_back(fresh_record());
-            keyword_record& kr = entry.krs_.back();
+            keyword_record& kr = entry.krs_.emplace_back();
             try {
                 kr.parse(entry, card);
             } catch (...) {
@@ -1357,8 +1398,10 @@ void fits_file::release(hdu_entry& entry) {
     } else {
         for (keyword_record& kr : entry.krs_) spare_->records.push_back(std::move(kr));
     }
-    std::map<std::string, std::int32_t>& map = entry.krs_map_;
-    while (!map.empty()) spare_->names.nodes.push_back(map.extract(map.begin()));
+    // Its index is kept whole, for a next header of the same names.
+    name_scratch& names = spare_->names;
+    while (!names.released.empty()) names.nodes.push_back(names.released.extract(names.released.begin()));
+    names.released.swap(entry.krs_map_);
 }
 
 std::size_t fits_file::cards_to_end() {
