@@ -621,6 +621,8 @@ private:
     void read_free_cards(hdu_entry& entry);
     // A record in the unclassified state, in storage a released HDU left.
     keyword_record fresh_record();
+    // Moves the records read so far into the record array released last.
+    bool take_released_array(hdu_entry& entry);
     // Keeps the storage of an HDU about to be released for the next ones.
     void release(hdu_entry& entry);
 
@@ -631,6 +633,7 @@ private:
     std::unique_ptr<byte_source> source_;    // the input being read
     std::unique_ptr<spare_storage> spare_;   // storage released HDUs left for the next
     std::string card_;                       // the card being read after the first
+    std::size_t header_cards_ = 0;           // cards of the header being read, as far as seen
 };
 
 }  // namespace velmora

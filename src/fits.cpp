@@ -1322,28 +1322,31 @@ void fits_file::read_card(std::string& card) {
 // What the HDU readers take from the reader: records and their storage
 // ---------------------------------------------------------------------------
 
-// Released HDUs leave their records, record array and name-index nodes
-// here, and the next headers reuse them with the storage of their strings:
-// a file read HDU by HDU allocates nothing per card once its first HDUs
-// have been read.
+// Released HDUs leave their records, record arrays and name index here,
+// and the next headers reuse them with the storage of their strings: a file
+// read HDU by HDU allocates nothing per card once its first HDUs have been
+// read. The free cards of a header are parsed in place in the record array
+// of the header released last; its first and mandatory cards take loose
+// records.
 struct fits_file::spare_storage {
-    std::vector<keyword_record> records;  // records of released HDUs
-    std::vector<keyword_record> array;    // an emptied record array
-    name_scratch names;                   // sorting space and index nodes
+    std::vector<keyword_record> whole;  // the record array of the HDU released last
+    std::vector<keyword_record> loose;  // records for first and mandatory cards
+    std::vector<keyword_record> array;  // an empty record array, for the next header
+    name_scratch names;                 // sorting space, a released index, index nodes
 };
 
 keyword_record fits_file::fresh_record() {
-    if (!spare_ || spare_->records.empty()) return keyword_record();
-    keyword_record kr = std::move(spare_->records.back());
-    spare_->records.pop_back();
+    if (!spare_ || spare_->loose.empty()) return keyword_record();
+    keyword_record kr = std::move(spare_->loose.back());
+    spare_->loose.pop_back();
     reset(kr);
     return kr;
 }
 
 void fits_file::reserve_records(hdu_entry& entry) {
-    const std::size_t cards = cards_to_end();
+    header_cards_ = cards_to_end();
     if (spare_ && entry.krs_.capacity() == 0) entry.krs_.swap(spare_->array);
-    entry.krs_.reserve(entry.krs_.size() + 1 + cards);
+    entry.krs_.reserve(entry.krs_.size() + 1 + header_cards_);
 }
 
 keyword_record fits_file::read_mandatory(const hdu_entry& entry, const std::string& name) {
@@ -1354,50 +1357,57 @@ keyword_record fits_file::read_mandatory(const hdu_entry& entry, const std::stri
     return kr;
 }
 
+// Puts the records read so far at the front of the record array released
+// last, which becomes the entry's; what they displace becomes loose.
+// Returns false, changing nothing, when there is no such array or it is
+// shorter.
+bool fits_file::take_released_array(hdu_entry& entry) {
+    if (!spare_ || spare_->whole.size() < entry.krs_.size()) return false;
+    std::vector<keyword_record>& whole = spare_->whole;
+    const std::size_t read = entry.krs_.size();
+    entry.krs_.swap(whole);
+    for (std::size_t i = 0; i < read; ++i) std::swap(entry.krs_[i], whole[i]);
+    for (keyword_record& kr : whole) spare_->loose.push_back(std::move(kr));
+    whole.clear();
+    spare_->array.swap(whole);
+    return true;
+}
+
 void fits_file::read_free_cards(hdu_entry& entry) {
     name_scratch local;
     name_scratch& names = spare_ ? spare_->names : local;
+    std::vector<keyword_record>& krs = entry.krs_;
+    std::size_t filled = krs.size();  // records of this header; any after them are released ones
+    if (take_released_array(entry)) krs.reserve(filled + header_cards_);
     std::string& card = card_;
-    std::vector<keyword_record>* spare = spare_ ? &spare_->records : nullptr;
     try {
-        for (bool end = false; !end;) {
+        for (bool end = false; !end; ++filled) {
             read_card(card);
-            if (spare && !spare->empty()) {
-                // Parsed in a released record's storage, then moved in place.
-                keyword_record& kr = spare->back();
-                reset(kr);
-                kr.parse(entry, card);
-                end = kr.type_ == KWRT_END;
-                entry.krs_.push_back(std::move(kr));
-                spare->pop_back();
-                continue;
-            }
-            const std::int32_t index = static_cast<std::int32_t>(entry.krs_.size());
-            keyword_record& kr = entry.krs_.emplace_back();
-            try {
-                kr.parse(entry, card);
-            } catch (...) {
-                entry.krs_.pop_back();  // the failing record is not appended
-                throw;
-            }
-            kr.index_ = index;  // the records the entry held before this one
+            if (filled == krs.size()) krs.emplace_back();
+            keyword_record& kr = krs[filled];
+            reset(kr);
+            kr.parse(entry, card);
+            kr.index_ = static_cast<std::int32_t>(filled);  // the records the entry held before this one
             end = kr.type_ == KWRT_END;
         }
     } catch (...) {
+        krs.resize(filled);  // the failing record is not appended
         index_names(entry, 0, names);
         throw;
     }
+    // Released records this header did not need stay for the next ones.
+    if (spare_)
+        for (std::size_t i = filled; i < krs.size(); ++i) spare_->loose.push_back(std::move(krs[i]));
+    krs.resize(filled);
     index_names(entry, 0, names);
 }
 
 void fits_file::release(hdu_entry& entry) {
     if (!spare_) spare_ = std::make_unique<spare_storage>();
-    if (spare_->records.empty()) {
-        spare_->array.swap(spare_->records);
-        spare_->records.swap(entry.krs_);
-    } else {
-        for (keyword_record& kr : entry.krs_) spare_->records.push_back(std::move(kr));
-    }
+    // A record array that was not taken (its header was longer) is loose.
+    for (keyword_record& kr : spare_->whole) spare_->loose.push_back(std::move(kr));
+    spare_->whole.clear();
+    spare_->whole.swap(entry.krs_);
     // Its index is kept whole, for a next header of the same names.
     name_scratch& names = spare_->names;
     while (!names.released.empty()) names.nodes.push_back(names.released.extract(names.released.begin()));
