@@ -3,6 +3,7 @@
 #include "fits.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -291,6 +292,13 @@ void write_size_line(const char* prefix, std::uint64_t size) {
 
 }  // namespace
 
+// "[type]=" for each DT_* code, the printed name between the brackets.
+const std::array<std::string, data_type_count> type_brackets = [] {
+    std::array<std::string, data_type_count> texts;
+    for (std::int32_t dt = 0; dt < data_type_count; ++dt) texts[dt] = std::string("[") + data_type_name[dt] + "]=";
+    return texts;
+}();
+
 // One line per valued keyword: NAME[type]=value, in card order.
 void list_keywords(const hdu_entry& entry) {
     for (const keyword_record& kr : entry.krs_) {
@@ -298,9 +306,7 @@ void list_keywords(const hdu_entry& entry) {
             case KWRT_VALUE: {
                 std::int32_t dt = kr.get_dt();
                 put_file_text(kr.get_name());
-                put('[');
-                put(data_type_name[dt]);
-                put("]=", 2);
+                put(type_brackets[dt]);
                 if (dt != DT_UNKNOWN && !kr.is_null()) append_value(kr, dt);
                 write_line();
                 break;

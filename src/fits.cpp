@@ -621,14 +621,16 @@ struct named_record {
     bool operator<(const named_record& o) const {
         return key != o.key ? key < o.key : length_and_index < o.length_and_index;
     }
+    bool operator==(const named_record& o) const { return key == o.key && length_and_index == o.length_and_index; }
 };
 
 // What indexing names uses and may keep for the next header: the names to
-// sort, the index a released header left, and nodes of released indexes,
-// whose storage new names reuse.
+// sort, the index a released header left and its names in card order, and
+// nodes of released indexes, whose storage new names reuse.
 struct name_scratch {
     std::vector<named_record> names;
     std::map<std::string, std::int32_t> released;
+    std::vector<named_record> released_order;
     std::vector<std::map<std::string, std::int32_t>::node_type> nodes;
 };
 
@@ -687,6 +689,16 @@ void index_names(hdu_entry& entry, std::size_t first, name_scratch& scratch) {
         add(indexed.first, index);
     }
     if (!rebuild) names.resize(fresh);
+    if (rebuild && map.empty()) {
+        // The same names at the same places as in the header released last
+        // (extensions of one file often share their layout): its index is
+        // this one.
+        if (names == scratch.released_order) {
+            map.swap(scratch.released);
+            return;
+        }
+        scratch.released_order = names;
+    }
     std::sort(names.begin(), names.end());
     if (rebuild) {
         // Each name once: the first of its records.
