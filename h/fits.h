@@ -621,8 +621,8 @@ private:
     void read_free_cards(hdu_entry& entry);
     // A record in the unclassified state, in storage a released HDU left.
     keyword_record fresh_record();
-    // Moves the records read so far into the record array released last.
-    bool take_released_array(hdu_entry& entry);
+    // Makes the records parsed in `krs` the entry's.
+    void take_records(hdu_entry& entry, std::vector<keyword_record>& krs, std::size_t read, std::size_t filled);
     // Keeps the storage of an HDU about to be released for the next ones.
     void release(hdu_entry& entry);
 

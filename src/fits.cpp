@@ -1369,28 +1369,20 @@ keyword_record fits_file::read_mandatory(const hdu_entry& entry, const std::stri
     return kr;
 }
 
-// Puts the records read so far at the front of the record array released
-// last, which becomes the entry's; what they displace becomes loose.
-// Returns false, changing nothing, when there is no such array or it is
-// shorter.
-bool fits_file::take_released_array(hdu_entry& entry) {
-    if (!spare_ || spare_->whole.size() < entry.krs_.size()) return false;
-    std::vector<keyword_record>& whole = spare_->whole;
-    const std::size_t read = entry.krs_.size();
-    entry.krs_.swap(whole);
-    for (std::size_t i = 0; i < read; ++i) std::swap(entry.krs_[i], whole[i]);
-    for (keyword_record& kr : whole) spare_->loose.push_back(std::move(kr));
-    whole.clear();
-    spare_->array.swap(whole);
-    return true;
-}
-
 void fits_file::read_free_cards(hdu_entry& entry) {
     name_scratch local;
     name_scratch& names = spare_ ? spare_->names : local;
-    std::vector<keyword_record>& krs = entry.krs_;
-    std::size_t filled = krs.size();  // records of this header; any after them are released ones
-    if (take_released_array(entry)) krs.reserve(filled + header_cards_);
+    const std::size_t read = entry.krs_.size();  // the first and mandatory records
+    // The free cards are parsed in the record array the HDU released last
+    // left, when there is one, behind the places the records read so far
+    // will take; else in the entry's own.
+    std::vector<keyword_record>* into = &entry.krs_;
+    if (spare_ && spare_->whole.size() >= read) {
+        into = &spare_->whole;
+        into->reserve(read + header_cards_);
+    }
+    std::vector<keyword_record>& krs = *into;
+    std::size_t filled = read;
     std::string& card = card_;
     try {
         for (bool end = false; !end; ++filled) {
@@ -1403,15 +1395,37 @@ void fits_file::read_free_cards(hdu_entry& entry) {
             end = kr.type_ == KWRT_END;
         }
     } catch (...) {
-        krs.resize(filled);  // the failing record is not appended
+        take_records(entry, krs, read, filled);  // the failing record is not appended
         index_names(entry, 0, names);
         throw;
     }
-    // Released records this header did not need stay for the next ones.
-    if (spare_)
-        for (std::size_t i = filled; i < krs.size(); ++i) spare_->loose.push_back(std::move(krs[i]));
-    krs.resize(filled);
+    take_records(entry, krs, read, filled);
     index_names(entry, 0, names);
+}
+
+// Makes the `filled` records parsed in `krs` the entry's. When `krs` is the
+// released array, the `read` records read first move into its front places
+// and it becomes the entry's; their old array, with the storage they
+// displaced, serves the next header's first cards. Released records beyond
+// `filled` wait there too.
+void fits_file::take_records(hdu_entry& entry, std::vector<keyword_record>& krs, std::size_t read,
+                             std::size_t filled) {
+    if (&krs != &entry.krs_) {
+        for (std::size_t i = 0; i < read; ++i) krs[i] = std::move(entry.krs_[i]);
+        entry.krs_.swap(krs);
+        std::vector<keyword_record>& loose = spare_->loose;
+        if (loose.empty()) {
+            loose.swap(krs);
+        } else {
+            for (keyword_record& kr : krs) loose.push_back(std::move(kr));
+            krs.clear();
+        }
+        spare_->array.swap(krs);  // empty, for the next header's first cards
+    }
+    std::vector<keyword_record>& records = entry.krs_;
+    if (spare_)
+        for (std::size_t i = filled; i < records.size(); ++i) spare_->loose.push_back(std::move(records[i]));
+    records.resize(filled);
 }
 
 void fits_file::release(hdu_entry& entry) {
