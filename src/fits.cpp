@@ -1423,8 +1423,13 @@ void fits_file::take_records(hdu_entry& entry, std::vector<keyword_record>& krs,
         spare_->array.swap(krs);  // empty, for the next header's first cards
     }
     std::vector<keyword_record>& records = entry.krs_;
-    if (spare_)
-        for (std::size_t i = filled; i < records.size(); ++i) spare_->loose.push_back(std::move(records[i]));
+    if (spare_) {
+        std::vector<keyword_record>& loose = spare_->loose;
+        for (std::size_t i = filled; i < records.size(); ++i) loose.push_back(std::move(records[i]));
+        // The first card's record is made anew for each header, so loose
+        // records gather: as many are kept as a header's first cards take.
+        if (loose.size() > 2 * read + 64) loose.resize(read);
+    }
     records.resize(filled);
 }
 
