@@ -628,6 +628,7 @@ struct named_record {
 // sort, the index a released header left and its names in card order, and
 // nodes of released indexes, whose storage new names reuse.
 struct name_scratch {
+    bool reused = false;  // kept from header to header: remembers what it indexed
     std::vector<named_record> names;
     std::map<std::string, std::int32_t> released;
     std::vector<named_record> released_order;
@@ -689,7 +690,7 @@ void index_names(hdu_entry& entry, std::size_t first, name_scratch& scratch) {
         add(indexed.first, index);
     }
     if (!rebuild) names.resize(fresh);
-    if (rebuild && map.empty()) {
+    if (scratch.reused && rebuild && map.empty()) {
         // The same names at the same places as in the header released last
         // (extensions of one file often share their layout): its index is
         // this one.
@@ -701,20 +702,23 @@ void index_names(hdu_entry& entry, std::size_t first, name_scratch& scratch) {
     }
     std::sort(names.begin(), names.end());
     if (rebuild) {
-        // Each name once: the first of its records.
-        names.erase(std::unique(names.begin(), names.end(),
-                                [](const named_record& a, const named_record& b) {
-                                    return a.key == b.key && a.length_and_index >> 32 == b.length_and_index >> 32;
-                                }),
-                    names.end());
-        if (reuse_released(entry, scratch)) return;
+        if (scratch.reused) {
+            // Each name once, the first of its records, to compare with
+            // the released index.
+            names.erase(std::unique(names.begin(), names.end(),
+                                    [](const named_record& a, const named_record& b) {
+                                        return a.key == b.key && a.length_and_index >> 32 == b.length_and_index >> 32;
+                                    }),
+                        names.end());
+            if (reuse_released(entry, scratch)) return;
+        }
         while (!map.empty()) scratch.nodes.push_back(map.extract(map.begin()));
         while (!scratch.released.empty()) scratch.nodes.push_back(scratch.released.extract(scratch.released.begin()));
     }
 
     auto hint = map.end();
     for (std::size_t k = 0; k < names.size(); ++k) {
-        if (!rebuild && k > 0 && names[k].key == names[k - 1].key &&
+        if (k > 0 && names[k].key == names[k - 1].key &&
             names[k].length_and_index >> 32 == names[k - 1].length_and_index >> 32)
             continue;
         const std::int32_t at = static_cast<std::int32_t>(names[k].length_and_index & 0xffffffffu);
@@ -1387,9 +1391,11 @@ void fits_file::read_free_cards(hdu_entry& entry) {
     try {
         for (bool end = false; !end; ++filled) {
             read_card(card);
-            if (filled == krs.size()) krs.emplace_back();
+            if (filled == krs.size())
+                krs.emplace_back();
+            else
+                reset(krs[filled]);  // a released record
             keyword_record& kr = krs[filled];
-            reset(kr);
             kr.parse(entry, card);
             kr.index_ = static_cast<std::int32_t>(filled);  // the records the entry held before this one
             end = kr.type_ == KWRT_END;
@@ -1434,7 +1440,10 @@ void fits_file::take_records(hdu_entry& entry, std::vector<keyword_record>& krs,
 }
 
 void fits_file::release(hdu_entry& entry) {
-    if (!spare_) spare_ = std::make_unique<spare_storage>();
+    if (!spare_) {
+        spare_ = std::make_unique<spare_storage>();
+        spare_->names.reused = true;
+    }
     // A record array that was not taken (its header was longer) is loose.
     for (keyword_record& kr : spare_->whole) spare_->loose.push_back(std::move(kr));
     spare_->whole.clear();
