@@ -3,7 +3,9 @@
 // the write floor (a process that makes the same write(2) calls, one per
 // report line and of the same sizes, and nothing else) and head -c of the
 // file's header bytes. Prints medians of the times, of the paired ratios, of
-// the tool's peak memory and of its page faults.
+// the tool's peak memory and of its page faults; and for the large headers,
+// the instructions the whole tool runs per card under callgrind, which
+// counts the same on any machine (when valgrind is installed).
 //
 //   tool_bench [runs] [directory] [tool]   (defaults: 5 runs, /tmp, the built tessary)
 #include "workloads.h"
@@ -34,6 +36,7 @@ struct workload {
     std::string name;
     std::string path;
     std::uint64_t header_bytes;  // what head -c reads as the reference
+    std::uint64_t cards = 0;     // header cards, for the instructions per card (0: not counted)
 };
 
 using clock_type = std::chrono::steady_clock;
@@ -79,23 +82,24 @@ std::vector<workload> make_workloads(const std::string& dir, bool write) {
     w.push_back({"table-400MB+heap-100MB", path("table"), 2 * 2880});
     if (write) write_file(w.back().path, empty.bytes() + big.bytes(), 2 * 2880 + blocks(500000000));
 
+    // The large headers hold cards as observatories write them.
     std::string many = empty.bytes();
     for (int i = 0; write && i < 5000; ++i) {
         fitsb::hdu ext = fitsb::image(16, {10, 10});
-        bench::add_mixed_cards(ext, 33);
+        bench::add_realistic_cards(ext, 33);
         many += ext.end().data(200).bytes();
     }
-    w.push_back({"5000-HDUs", path("hdus"), 2880 + 5000 * 2880});
+    w.push_back({"5000-HDUs", path("hdus"), 2880 + 5000 * 2880, 5 + 5000 * 41});
     if (write) write_file(w.back().path, many);
 
     std::string cards = empty.bytes();
     std::uint64_t header = 2880 + 200 * 56 * 2880;  // 2000 cards fill 56 blocks
     for (int i = 0; write && i < 200; ++i) {
         fitsb::hdu ext = fitsb::image(8, {});
-        bench::add_mixed_cards(ext, 1994);
+        bench::add_realistic_cards(ext, 1994);
         cards += ext.end().bytes();
     }
-    w.push_back({"400000-cards", path("cards"), header});
+    w.push_back({"400000-cards", path("cards"), header, 5 + 200 * 2000});
     if (write) write_file(w.back().path, cards);
     return w;
 }
@@ -130,6 +134,25 @@ measure run_once(const std::vector<std::string>& args) {
         std::exit(1);
     }
     return {seconds, usage.ru_maxrss / 1024.0, usage.ru_minflt + usage.ru_majflt};
+}
+
+// Instructions the tool runs per header card on `w`, counted by callgrind
+// (the same on any machine); 0 without valgrind.
+double instructions_per_card(const std::string& tool, const workload& w) {
+    if (w.cards == 0 || std::system("valgrind --version > /dev/null 2>&1") != 0) return 0;
+    const std::string log = w.path + ".callgrind";
+    const std::string command = "valgrind --tool=callgrind --callgrind-out-file=/dev/null '" + tool + "' '" + w.path +
+                                "' > /dev/null 2> '" + log + "'";
+    double instructions = 0;
+    if (std::system(command.c_str()) == 0) {
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t at = line.find("Collected : ");
+            if (at != std::string::npos) instructions = std::atof(line.c_str() + at + 12);
+        }
+    }
+    std::filesystem::remove(log);
+    return instructions / static_cast<double>(w.cards);
 }
 
 double median(std::vector<double> v) {
@@ -189,8 +212,8 @@ int main(int argc, char* argv[]) {
     ::waitpid(writer, nullptr, 0);
     std::vector<workload> workloads = make_workloads(dir, false);
 
-    std::printf("%-24s %9s %9s %9s %10s %9s %10s %9s %8s\n", "workload", "tool ms", "floor ms", "head ms",
-                "tool/floor", "tool/head", "peak MiB", "faults", "lines");
+    std::printf("%-24s %9s %9s %9s %10s %9s %10s %9s %8s %10s\n", "workload", "tool ms", "floor ms", "head ms",
+                "tool/floor", "tool/head", "peak MiB", "faults", "lines", "instr/card");
     for (const workload& w : workloads) {
         const std::string lengths = w.path + ".lengths";
         write_line_lengths(tool_path, w.path, lengths);
@@ -210,9 +233,14 @@ int main(int argc, char* argv[]) {
             faults.push_back(static_cast<double>(t.faults));
         }
         std::size_t lines = std::filesystem::file_size(lengths) / sizeof(std::uint32_t);
-        std::printf("%-24s %9.2f %9.2f %9.2f %10.2f %9.2f %10.1f %9.0f %8zu\n", w.name.c_str(), median(tool_s) * 1e3,
+        const double per_card = instructions_per_card(tool_path, w);
+        std::printf("%-24s %9.2f %9.2f %9.2f %10.2f %9.2f %10.1f %9.0f %8zu ", w.name.c_str(), median(tool_s) * 1e3,
                     median(floor_s) * 1e3, median(head_s) * 1e3, median(to_floor), median(to_head), median(peaks),
                     median(faults), lines);
+        if (per_card > 0)
+            std::printf("%10.0f\n", per_card);
+        else
+            std::printf("%10s\n", "-");
         std::filesystem::remove(lengths);
     }
     for (const workload& w : workloads) std::filesystem::remove(w.path);
