@@ -3,8 +3,8 @@
 // the heap in use for them.
 //
 //   header_cost FILE
-//   valgrind --tool=callgrind --toggle-collect='velmora::fits_file::fits_file*' header_cost FILE
-//                                  (instructions of the construction alone)
+//   valgrind --tool=callgrind --toggle-collect='velmora::fits_file::read_hdus*' header_cost FILE
+//                                  (instructions of the reading alone)
 #include "fits.h"
 
 #include <malloc.h>
