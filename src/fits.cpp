@@ -635,24 +635,6 @@ struct name_scratch {
     std::vector<std::map<std::string, std::int32_t>::node_type> nodes;
 };
 
-// Headers of one file often hold the same keywords: when the index a
-// released header left has exactly the names of `scratch.names` (sorted,
-// each once), it becomes the entry's, its positions set anew in place.
-bool reuse_released(hdu_entry& entry, name_scratch& scratch) {
-    std::map<std::string, std::int32_t>& released = scratch.released;
-    if (!entry.krs_map_.empty() || released.size() != scratch.names.size()) return false;
-    auto it = released.begin();
-    for (const named_record& n : scratch.names) {
-        const std::string& name = entry.krs_[n.length_and_index & 0xffffffffu].name_;
-        if (it->first != name) return false;
-        ++it;
-    }
-    it = released.begin();
-    for (const named_record& n : scratch.names) (it++)->second = static_cast<std::int32_t>(n.length_and_index & 0xffffffffu);
-    entry.krs_map_.swap(released);
-    return true;
-}
-
 // Indexes the valued records of `entry` from position `first` on, as
 // add_record would have one by one. The names are sorted once, and unless
 // a name indexed before cannot be placed so, the index is made anew in
@@ -702,16 +684,6 @@ void index_names(hdu_entry& entry, std::size_t first, name_scratch& scratch) {
     }
     std::sort(names.begin(), names.end());
     if (rebuild) {
-        if (scratch.reused) {
-            // Each name once, the first of its records, to compare with
-            // the released index.
-            names.erase(std::unique(names.begin(), names.end(),
-                                    [](const named_record& a, const named_record& b) {
-                                        return a.key == b.key && a.length_and_index >> 32 == b.length_and_index >> 32;
-                                    }),
-                        names.end());
-            if (reuse_released(entry, scratch)) return;
-        }
         while (!map.empty()) scratch.nodes.push_back(map.extract(map.begin()));
         while (!scratch.released.empty()) scratch.nodes.push_back(scratch.released.extract(scratch.released.begin()));
     }
