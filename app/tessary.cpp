@@ -244,8 +244,11 @@ void write_line() {
     report.end_line();
 }
 
-// Appends the value of a valued keyword in the report's notation.
-void append_value(const keyword_record& kr, std::int32_t dt) {
+// Appends the value of the valued keyword at `pos` of `entry` in the
+// report's notation; a string that ends in '&' is shown whole, continued
+// over the CONTINUE cards that follow it.
+void append_value(const hdu_entry& entry, hdu_entry::position pos, std::int32_t dt) {
+    const keyword_record& kr = *pos;
     switch (dt) {
         case DT_BOOL:
             put(kr.get_bool() ? "TRUE" : "FALSE");
@@ -253,12 +256,20 @@ void append_value(const keyword_record& kr, std::int32_t dt) {
         case DT_INT:
             append(kr.get_int());
             break;
+        case DT_INT64:
+            append(kr.get_int64());
+            break;
         case DT_DOUBLE:
             append(kr.get_double());
             break;
-        case DT_STRING:
-            put_file_text(kr.get_string());
+        case DT_STRING: {
+            const std::string& value = kr.get_string();
+            if (!value.empty() && value.back() == '&')
+                put_file_text(entry.long_string(pos));
+            else
+                put_file_text(value);
             break;
+        }
         case DT_COMPLEX_INT: {
             const std::pair<std::int32_t, std::int32_t>& z = kr.get_complex_int();
             put('(');
@@ -301,13 +312,14 @@ const std::array<std::string, data_type_count> type_brackets = [] {
 
 // One line per valued keyword: NAME[type]=value, in card order.
 void list_keywords(const hdu_entry& entry) {
-    for (const keyword_record& kr : entry.krs_) {
+    for (auto pos = entry.krs_.begin(); pos != entry.krs_.end(); ++pos) {
+        const keyword_record& kr = *pos;
         switch (kr.get_type()) {
             case KWRT_VALUE: {
                 std::int32_t dt = kr.get_dt();
                 put_file_text(kr.get_name());
                 put(type_brackets[dt]);
-                if (dt != DT_UNKNOWN && !kr.is_null()) append_value(kr, dt);
+                if (dt != DT_UNKNOWN && !kr.is_null()) append_value(entry, pos, dt);
                 write_line();
                 break;
             }

@@ -9,6 +9,7 @@
 #include "fits.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstring>
@@ -35,11 +36,25 @@ namespace {
     std::abort();
 }
 
+// The integer whose sign and digits start at `text`, as the listing must
+// show it: no '+', no leading zeros, no "-0".
+std::string own_digits(const char* text) {
+    const bool negative = *text == '-';
+    if (*text == '+' || *text == '-') ++text;
+    while (*text == '0' && text[1] >= '0' && text[1] <= '9') ++text;
+    std::string digits;
+    while (*text >= '0' && *text <= '9') digits += *text++;
+    return (negative && digits != "0" ? "-" : "") + digits;
+}
+
 // Reads the value through the accessor of its data type.
 void read_value(const keyword_record& kr) {
     switch (kr.get_dt()) {
         case DT_BOOL: (void)kr.get_bool(); break;
         case DT_INT: (void)kr.get_int(); break;
+        case DT_INT64:
+            if (kr.get_int64() >= INT32_MIN && kr.get_int64() <= INT32_MAX) finding("int64 value within 32 bits");
+            break;
         case DT_DOUBLE: (void)kr.get_double(); break;
         case DT_STRING:
             // A value of blanks only is the empty string, not a null value.
@@ -61,10 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // value the C library reads from the same characters (D and d being E).
     {
         std::size_t pos = 0;
-        std::int32_t int_value = 0;
+        std::int64_t int_value = 0;
         double double_value = 0.0;
         std::int32_t dt = parse_number(input, pos, int_value, double_value);
-        if ((dt != DT_INT && dt != DT_DOUBLE) || pos > input.size()) finding("parse_number out of bounds");
+        if ((dt != DT_INT && dt != DT_INT64 && dt != DT_DOUBLE) || pos > input.size())
+            finding("parse_number out of bounds");
+        if (dt != DT_DOUBLE && (dt == DT_INT) != (int_value >= INT32_MIN && int_value <= INT32_MAX))
+            finding("integer of the wrong width");
         std::string number = input.substr(0, pos);
         if (number.find('\0') == std::string::npos) {
             if (dt == DT_DOUBLE) {
@@ -73,9 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 double expected = std::strtod(number.c_str(), nullptr);
                 if (std::memcmp(&expected, &double_value, sizeof expected) != 0) finding("floating value misread");
             } else if (pos != 0) {
+                errno = 0;
                 long long expected = std::strtoll(number.c_str(), nullptr, 10);
-                expected = std::min<long long>(std::max<long long>(expected, INT32_MIN), INT32_MAX);
-                if (expected != int_value) finding("integer value misread");
+                if (errno != 0 || expected != int_value) finding("integer value misread");
             }
         }
     }
@@ -124,5 +142,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     report.clear();
     if (kr.type_ == KWRT_VALUE ? text.empty() || text.back() != '\n' : !text.empty())
         finding("listing line missing or unexpected");
+    // An integer is listed as the card's own digits, whatever its size.
+    if (kr.type_ == KWRT_VALUE && (kr.dt_ == DT_INT || kr.dt_ == DT_INT64)) {
+        const std::string listed = text.substr(text.rfind("]=") + 2);
+        const std::size_t start = card.find_first_not_of(' ', 10);
+        if (listed != own_digits(card.c_str() + start) + "\n") finding("integer listed other than the card's digits");
+    }
     return 0;
 }

@@ -81,6 +81,12 @@ std::vector<std::pair<std::string, std::string>> files() {
                        .add("CONTINUE  'more text'").add("CONTINUE= 7").add("        = 5 blank name")
                        .add("END-NOT = 1").add("KEY     = 'x'/").add(std::string(79, ' ') + "/")
                        .end().add("BROKEN  = 'never read").bytes());
+    f.emplace_back("long_strings_and_wide_integers",
+                   primary(8, {}).value("SOURCE", "'hmi.lev1[:#1,&'").add("CONTINUE  '#2,&'")
+                       .add("CONTINUE  ''").add("CONTINUE  'not joined'").value("AMP", "'a&'").comment("between")
+                       .add("CONTINUE  'b'").value("BZERO", "2147483648").value("QID", "30002000000000008375")
+                       .value("ZBIG", "(1,-9223372036854775808)").end().bytes() +
+                       bintable(2, 1, 0, {"I"}).value("TZERO1", "32768").value("TSCAL1", "1").end().data(2).bytes());
     f.emplace_back("header_of_36_cards", [] {
         fitsb::hdu h = primary(8, {});
         for (int i = 0; i < 32; ++i) h.integer("KEY" + std::to_string(i), i);

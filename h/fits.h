@@ -79,7 +79,7 @@ enum : std::int32_t {
     DT_BYTE = 2,            // unsigned byte element
     DT_INT16 = 3,           // 16-bit integer element
     DT_INT = 4,             // 32-bit integer value or element
-    DT_INT64 = 5,           // 64-bit integer element
+    DT_INT64 = 5,           // 64-bit integer value (beyond 32 bits) or element
     DT_FLOAT = 6,           // single-precision element
     DT_DOUBLE = 7,          // double value or element
     DT_STRING = 8,          // character string value
@@ -241,8 +241,10 @@ public:
     const std::string& get_name() const;
     // Logical value.
     bool get_bool() const;
-    // Integer value.
+    // Integer value within 32 bits.
     std::int32_t get_int() const;
+    // Integer value beyond 32 bits, within 64.
+    std::int64_t get_int64() const;
     // Floating value.
     double get_double() const;
     // String value (also of a CONTINUE card).
@@ -259,6 +261,7 @@ public:
     bool is_null_ = true;                   // true when there is no value
     bool bool_value_ = false;               // value for DT_BOOL
     std::int32_t int_value_ = 0;            // value for DT_INT
+    std::int64_t int64_value_ = 0;          // value for DT_INT64
     double double_value_ = 0.0;             // value for DT_DOUBLE
     std::string string_value_;              // value for DT_STRING
     std::pair<std::int32_t, std::int32_t> complex_int_value_{0, 0};  // value for DT_COMPLEX_INT
@@ -274,10 +277,12 @@ private:
 };
 
 // Reads one number of `card` from `pos`, moving `pos` past it. Returns
-// DT_INT (value in `int_value`, saturated to 32 bits) or DT_DOUBLE (value in
-// `double_value`); D and d are exponent letters like E and e. Never throws.
+// DT_INT or DT_INT64 for an integer within 32 or 64 bits (its exact value in
+// `int_value`), or DT_DOUBLE (the nearest double in `double_value`) for a
+// floating number or an integer beyond 64 bits; D and d are exponent letters
+// like E and e. Never throws.
 std::int32_t parse_number(const std::string& card, std::size_t& pos,
-                          std::int32_t& int_value, double& double_value);
+                          std::int64_t& int_value, double& double_value);
 
 // ---------------------------------------------------------------------------
 // HDU objects
@@ -481,6 +486,10 @@ public:
     void index_records(std::size_t first);
     // Position of the valued keyword `name`, or krs_.end() when absent.
     position find_record(const std::string& name) const;
+    // The string value of the valued record at `pos` (non-null), continued as
+    // long as it ends in '&' and the next card is a CONTINUE card with a
+    // string: the '&' dropped, that string appended.
+    std::string long_string(position pos) const;
 
     std::vector<keyword_record> krs_;           // every record in card order
     std::int32_t hdu_type_;                     // kind of the HDU (HT_*)
@@ -589,6 +598,7 @@ private:
     std::uint64_t data_end(std::uint64_t n) const;
     void require_data(std::uint64_t n) const;
     [[noreturn]] void header_not_held() const;
+    [[noreturn]] void first_block_not_held() const;
     [[noreturn]] void data_not_held(std::uint64_t from, std::uint64_t n, std::uint64_t to) const;
     void place_error(located_error& e) const;
 

@@ -4,6 +4,7 @@
 #include "byte_source.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -254,6 +255,7 @@ std::string record_text(const keyword_record& kr) {
     switch (kr.dt_) {
         case DT_BOOL: return text + (kr.bool_value_ ? "T" : "F");
         case DT_INT: return text + std::to_string(kr.int_value_);
+        case DT_INT64: return text + std::to_string(kr.int64_value_);
         case DT_DOUBLE: return text + double_text(kr.double_value_);
         case DT_COMPLEX_INT:
             return text + "(" + std::to_string(kr.complex_int_value_.first) + ", " +
@@ -264,11 +266,21 @@ std::string record_text(const keyword_record& kr) {
     }
 }
 
-// What a keyword of type `dt` must hold, in the user's words.
-const char* type_wanted(std::int32_t dt) {
+// True when `kr` holds an integer written beyond 64 bits (read as the
+// nearest double).
+bool integer_beyond_64_bits(const keyword_record& kr) {
+    return kr.dt_ == DT_DOUBLE && std::floor(kr.double_value_) == kr.double_value_ &&
+           std::fabs(kr.double_value_) >= 9223372036854775808.0;
+}
+
+// What a keyword of type `dt` must hold, in the user's words, when `kr` holds
+// something else.
+const char* type_wanted(std::int32_t dt, const keyword_record& kr) {
     switch (dt) {
         case DT_BOOL: return "a logical value is required";
-        case DT_INT: return "an integer is required";
+        case DT_INT:
+            return kr.dt_ == DT_INT64 || integer_beyond_64_bits(kr) ? "a 32-bit integer is required"
+                                                                     : "an integer is required";
         case DT_DOUBLE: return "a floating value is required";
         default: return "a string is required";
     }
@@ -279,14 +291,31 @@ const char* type_wanted(std::int32_t dt) {
     fail_about(kr.name_, record_text(kr), message);
 }
 
+// The type and value of an integer read as its sign and the magnitude of
+// its digits (`overflow`: beyond 64 bits unsigned): DT_INT or DT_INT64 for
+// the narrowest that holds it exactly, else DT_DOUBLE, the nearest double of
+// its text (`n` bytes at `text`, sign and digits).
+std::int32_t integer_type(bool negative, std::uint64_t magnitude, bool overflow, const char* text,
+                          std::size_t n, std::int64_t& int_value, double& double_value) {
+    constexpr std::uint64_t int32_limit = std::uint64_t{1} << 31, int64_limit = std::uint64_t{1} << 63;
+    const std::uint64_t limit = negative ? int64_limit : int64_limit - 1;
+    if (overflow || magnitude > limit) {
+        double_value = std::strtod(std::string(text, n).c_str(), nullptr);
+        return DT_DOUBLE;
+    }
+    // -2^63 has no positive counterpart: negated one below it.
+    int_value = negative ? -static_cast<std::int64_t>(magnitude - 1) - 1 : static_cast<std::int64_t>(magnitude);
+    return magnitude <= (negative ? int32_limit : int32_limit - 1) ? DT_INT : DT_INT64;
+}
+
 }  // namespace
 
-// One pass over the number: an optionally signed integer, saturated to 32
-// bits; when a '.', E or D follows its digits (or stands at `pos`), a
-// floating number instead: sign, mantissa with at least one digit and an
-// exponent introduced by E, e, D or d. A floating number without a mantissa
-// digit is 0.0 and leaves `pos`, as does an integer without digits.
-std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int32_t& int_value,
+// One pass over the number: an optionally signed integer, at its exact value;
+// when a '.', E or D follows its digits (or stands at `pos`), a floating
+// number instead: sign, mantissa with at least one digit and an exponent
+// introduced by E, e, D or d. A floating number without a mantissa digit is
+// 0.0 and leaves `pos`, as does an integer without digits (DT_INT 0).
+std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_t& int_value,
                           double& double_value) {
     const char* text = card.data();
     const std::size_t n = card.size();
@@ -296,8 +325,8 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int32_
     bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
-    const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
-    std::int64_t magnitude = 0;  // the integer's, saturated
+    std::uint64_t magnitude = 0;  // the integer's, while it fits
+    bool overflow = false;        // the integer is beyond 64 bits
     std::uint64_t mantissa = 0;  // the first 19 significant digits
     std::size_t digits = 0;      // significant digits, leading zeros dropped
     auto digit = [&](char d) {
@@ -306,16 +335,22 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int32_
     };
     const std::size_t integer_start = i;
     for (; i < n && is_digit(text[i]); ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > limit) magnitude = limit;
+        const std::uint64_t d = static_cast<std::uint64_t>(text[i] - '0');
+        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - d) / 10)
+            overflow = true;
+        else
+            magnitude = magnitude * 10 + d;
     }
     const bool integer = i > integer_start;
     const std::size_t after = integer ? i : pos;
     const char next = after < n ? text[after] : '\0';
     if (next != '.' && next != 'E' && next != 'D') {
-        int_value = integer ? static_cast<std::int32_t>(negative ? -magnitude : magnitude) : 0;
         pos = after;
-        return DT_INT;
+        if (!integer) {
+            int_value = 0;
+            return DT_INT;
+        }
+        return integer_type(negative, magnitude, overflow, text + start, i - start, int_value, double_value);
     }
 
     for (std::size_t k = integer_start; k < i; ++k) digit(text[k]);
@@ -419,7 +454,10 @@ void keyword_record::parse_value(const std::string& card) {
         end = start + 1;
     } else if (first == '+' || first == '-' || is_digit(first)) {
         end = start;
-        dt_ = parse_number(card, end, int_value_, double_value_);
+        std::int64_t integer = 0;
+        dt_ = parse_number(card, end, integer, double_value_);
+        if (dt_ == DT_INT) int_value_ = static_cast<std::int32_t>(integer);
+        if (dt_ == DT_INT64) int64_value_ = integer;
         is_null_ = false;
     } else if (first == '(') {
         end = parse_complex(card, start);
@@ -477,7 +515,7 @@ std::size_t keyword_record::parse_string(const std::string& card, std::size_t qu
 // position after the closing parenthesis.
 std::size_t keyword_record::parse_complex(const std::string& card, std::size_t paren) {
     std::size_t pos = paren + 1;
-    std::int32_t re_int = 0, im_int = 0;
+    std::int64_t re_int = 0, im_int = 0;
     double re_double = 0.0, im_double = 0.0;
     std::int32_t re_dt = parse_number(card, pos, re_int, re_double);
     pos = skip_blanks(card, pos);
@@ -487,13 +525,15 @@ std::size_t keyword_record::parse_complex(const std::string& card, std::size_t p
     pos = skip_blanks(card, pos);
     if (pos == std::string::npos || card[pos] != ')') fail("Bad complex number format");
 
+    // Parts within 32 bits make an integer pair; a floating part, or one
+    // beyond 32 bits, a pair of nearest doubles.
     if (re_dt == DT_INT && im_dt == DT_INT) {
         dt_ = DT_COMPLEX_INT;
-        complex_int_value_ = {re_int, im_int};
+        complex_int_value_ = {static_cast<std::int32_t>(re_int), static_cast<std::int32_t>(im_int)};
     } else {
         dt_ = DT_COMPLEX_DOUBLE;
-        complex_double_value_ = {re_dt == DT_INT ? static_cast<double>(re_int) : re_double,
-                                 im_dt == DT_INT ? static_cast<double>(im_int) : im_double};
+        complex_double_value_ = {re_dt == DT_DOUBLE ? re_double : static_cast<double>(re_int),
+                                 im_dt == DT_DOUBLE ? im_double : static_cast<double>(im_int)};
     }
     is_null_ = false;
     return pos + 1;
@@ -540,6 +580,11 @@ bool keyword_record::get_bool() const {
 std::int32_t keyword_record::get_int() const {
     VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_INT);
     return int_value_;
+}
+
+std::int64_t keyword_record::get_int64() const {
+    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_INT64);
+    return int64_value_;
 }
 
 double keyword_record::get_double() const {
@@ -720,6 +765,18 @@ hdu_entry::position hdu_entry::find_record(const std::string& name) const {
     return it == krs_map_.end() ? krs_.end() : krs_.begin() + it->second;
 }
 
+std::string hdu_entry::long_string(position pos) const {
+    VELMORA_ASSERT(pos->type_==KWRT_VALUE && !pos->is_null_ && pos->dt_==DT_STRING);
+    std::string value = pos->string_value_;
+    for (++pos; !value.empty() && value.back() == '&' && pos != krs_.end() && pos->type_ == KWRT_CONTINUE &&
+                pos->dt_ == DT_STRING;
+         ++pos) {
+        value.pop_back();
+        if (!pos->is_null_) value += pos->string_value_;
+    }
+    return value;
+}
+
 void expect_keyword(const hdu_entry& entry, const std::string& card, const std::string& name,
                     std::int32_t dt, keyword_record& kr) {
     kr.parse(entry, card);
@@ -728,7 +785,7 @@ void expect_keyword(const hdu_entry& entry, const std::string& card, const std::
         fail_about(kr.name_, found + " where " + name + " is required", "Unexpected comment");
     }
     if (kr.name_ != name) fail_about(kr.name_, kr.name_ + " where " + name + " is required", "Unexpected keyword");
-    if (kr.dt_ != dt) fail_about(kr.name_, record_text(kr) + ": " + type_wanted(dt), "Unexpected keyword value type");
+    if (kr.dt_ != dt) fail_about(kr.name_, record_text(kr) + ": " + type_wanted(dt, kr), "Unexpected keyword value type");
 }
 
 namespace {
@@ -772,7 +829,7 @@ hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name
     }
     if (pos->get_dt() != dt) {
         format_error e("Unexpected keyword value type");
-        name_record(e, entry, pos, record_text(*pos) + ": " + type_wanted(dt));
+        name_record(e, entry, pos, record_text(*pos) + ": " + type_wanted(dt, *pos));
         throw e;
     }
     return pos;
@@ -794,6 +851,7 @@ void reset(keyword_record& kr) {
     kr.is_null_ = true;
     kr.bool_value_ = false;
     kr.int_value_ = 0;
+    kr.int64_value_ = 0;
     kr.double_value_ = 0.0;
     kr.string_value_.clear();
     kr.complex_int_value_ = {0, 0};
@@ -1077,6 +1135,20 @@ hdu_entry::position column_string(const hdu_entry& entry, const std::string& nam
     return pos;
 }
 
+// The value of an optional column scale or zero (TSCALn, TZEROn), kept in
+// `value` when present: a floating value, or an integer of any size as the
+// nearest double (TZEROn = 32768 is how unsigned 16-bit columns are
+// written). Any other type is refused as a floating keyword's would be.
+void column_real(const hdu_entry& entry, const std::string& name, double& value) {
+    hdu_entry::position pos = entry.find_record(name);
+    if (pos != entry.krs_.end() && pos->dt_ == DT_INT)
+        value = pos->int_value_;
+    else if (pos != entry.krs_.end() && pos->dt_ == DT_INT64)
+        value = static_cast<double>(pos->int64_value_);
+    else if ((pos = find_keyword(entry, name, DT_DOUBLE, false)) != entry.krs_.end())
+        value = pos->get_double();
+}
+
 }  // namespace
 
 void hdu_bintable::read_columns(const hdu_entry& entry, std::int32_t tfields) {
@@ -1092,15 +1164,16 @@ void hdu_bintable::read_columns(const hdu_entry& entry, std::int32_t tfields) {
         auto tform_at = column_string(entry, "TFORM" + number, true, tform);
         column_string(entry, "TTYPE" + number, false, column.ttype_);
         column_string(entry, "TUNIT" + number, false, column.tunit_);
-        auto tscal = find_keyword(entry, "TSCAL" + number, DT_DOUBLE, false);
-        auto tzero = find_keyword(entry, "TZERO" + number, DT_DOUBLE, false);
+        double tscal = column.tscal_, tzero = column.tzero_;
+        column_real(entry, "TSCAL" + number, tscal);
+        column_real(entry, "TZERO" + number, tzero);
         auto tnull = find_keyword(entry, "TNULL" + number, DT_INT, false);
         column_string(entry, "TDISP" + number, false, column.tdisp_);
         auto tdim_at = column_string(entry, "TDIM" + number, false, tdim);
 
         parse_value_of(entry, tform_at, [&] { parse_tform(tform, column); });
-        if (tscal != entry.krs_.end()) column.tscal_ = tscal->get_double();
-        if (tzero != entry.krs_.end()) column.tzero_ = tzero->get_double();
+        column.tscal_ = tscal;
+        column.tzero_ = tzero;
         if (tnull != entry.krs_.end()) column.tnull_ = tnull->get_int();
         if (tdim_at != entry.krs_.end()) parse_value_of(entry, tdim_at, [&] { parse_tdim(tdim, column); });
 
@@ -1238,17 +1311,30 @@ void fits_file::place_error(located_error& e) const {
 }
 
 // Loads the block where the next HDU's first card is due; false when fewer
-// than a block's bytes are left, which ends the file (they are ignored). A
-// sized input is taken at its measured length.
+// than a block's bytes are left after an HDU, which ends the file (they are
+// ignored). A sized input is taken at its measured length.
 bool fits_file::next_hdu_block() {
     hdu_start_ = source_->position();
     cards_read_ = 0;
-    if (source_->sized() && source_->left() < block_size) return false;
+    if (source_->sized() && source_->left() < block_size) {
+        if (hdus_read_ == 0) first_block_not_held();
+        return false;
+    }
     if (!load_block()) {
+        if (hdus_read_ == 0) first_block_not_held();
         if (source_->sized()) header_not_held();
         return false;
     }
     return true;
+}
+
+// The input ends before the first HDU's first block is whole: it holds no
+// HDU, so it is no FITS file (an empty file, a short text).
+void fits_file::first_block_not_held() const {
+    read_error e(ends_in_header);
+    e.at_card(1);
+    e.about("", "the input ends at byte " + std::to_string(source_->end_offset()) + ", inside the first block");
+    throw e;
 }
 
 std::int32_t fits_file::hdu_kind(const std::string& first_card) const {

@@ -101,13 +101,16 @@ TEST(BintableHeader, ColumnKeywordTypesAndPresence) {
         {"TFORM as an integer", table(1, {kw("TFORM1", "1")}), "HDU 2, card 9: Unexpected keyword value type"},
         {"TTYPE as an integer", table(1, {j, kw("TTYPE1", "5")}), "HDU 2, card 10: Unexpected keyword value type"},
         {"TUNIT as a logical", table(1, {j, kw("TUNIT1", "T")}), "HDU 2, card 10: Unexpected keyword value type"},
-        {"TSCAL as an integer", table(1, {j, kw("TSCAL1", "1")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TSCAL as an integer", table(1, {j, kw("TSCAL1", "1")}), ""},
+        {"TSCAL as a string", table(1, {j, kw("TSCAL1", "'1'")}), "HDU 2, card 10: Unexpected keyword value type"},
         {"TSCAL without value", table(1, {j, kw("TSCAL1", "")}), "HDU 2, card 10: Unexpected keyword value type"},
-        {"TZERO as an integer", table(1, {j, kw("TZERO1", "0")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TZERO as an integer", table(1, {j, kw("TZERO1", "0")}), ""},
+        {"TZERO as a complex pair", table(1, {j, kw("TZERO1", "(1,0)")}), "HDU 2, card 10: Unexpected keyword value type"},
+        {"TNULL beyond 32 bits", table(1, {j, kw("TNULL1", "2147483648")}), "HDU 2, card 10: Unexpected keyword value type"},
         {"TNULL with a decimal point", table(1, {j, kw("TNULL1", "1.5")}), "HDU 2, card 10: Unexpected keyword value type"},
         {"TDISP as an integer", table(1, {j, kw("TDISP1", "8")}), "HDU 2, card 10: Unexpected keyword value type"},
         {"TDIM as an integer", table(1, {j, kw("TDIM1", "3")}), "HDU 2, card 10: Unexpected keyword value type"},
-        {"first of two TSCAL is an integer", table(1, {j, kw("TSCAL1", "1"), kw("TSCAL1", "1.0")}),
+        {"first of two TSCAL is a logical", table(1, {j, kw("TSCAL1", "T"), kw("TSCAL1", "1.0")}),
          "HDU 2, card 10: Unexpected keyword value type"},
         {"TFORM ''", table(1, {kw("TFORM1", "''")}), "HDU 2, card 9: invalid string position"},
         {"TFORM of blanks", table(1, {kw("TFORM1", "'    '")}), "HDU 2, card 9: invalid string position"},
@@ -137,7 +140,8 @@ TEST(BintableColumns, DescriptionsFromTheFirstOfEachKeyword) {
                                          kw("TFORM2", "'3D'"), kw("TSCAL2", "0.5"), kw("TSCAL2", "7"),
                                          kw("TTYPE2", "'a'"), kw("TTYPE2", "'b'"),
                                          kw("TFORM3", "'10A'"), kw("TTYPE3", "''"), kw("TUNIT3", "'   '"),
-                                         kw("TDIM3", "'(5,2)'"), kw("TFORM4", "'QZ'")},
+                                         kw("TDIM3", "'(5,2)'"), kw("TZERO3", "32768"), kw("TSCAL3", "1"),
+                                         kw("TFORM4", "'QZ'"), kw("TZERO2", "9223372036854775807")},
                                      50)
                                    .end()
                                    .bytes());
@@ -158,7 +162,7 @@ TEST(BintableColumns, DescriptionsFromTheFirstOfEachKeyword) {
     EXPECT_EQ(cols[1].repeat_, 3);
     EXPECT_EQ(cols[1].ttype_, "a");
     EXPECT_EQ(cols[1].tscal_, 0.5);
-    EXPECT_EQ(cols[1].tzero_, 0.0);
+    EXPECT_EQ(cols[1].tzero_, 9223372036854775807.0);  // an integer beyond 32 bits, as the nearest double
     EXPECT_EQ(cols[1].tnull_, 0);
     EXPECT_EQ(cols[1].tunit_, "");
     EXPECT_TRUE(cols[1].tdim_.empty());
@@ -167,6 +171,8 @@ TEST(BintableColumns, DescriptionsFromTheFirstOfEachKeyword) {
     EXPECT_EQ(cols[2].ttype_, "");
     EXPECT_EQ(cols[2].tunit_, "");
     EXPECT_EQ(cols[2].tdim_, (std::vector<std::int32_t>{5, 2}));
+    EXPECT_EQ(cols[2].tzero_, 32768.0);  // unsigned 16-bit columns are written so
+    EXPECT_EQ(cols[2].tscal_, 1.0);
 }
 
 TEST(BintableColumns, OffsetsFollowTheWidthsWhateverNaxis1) {

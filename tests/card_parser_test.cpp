@@ -21,11 +21,12 @@ using namespace velmora;
 using pair_i = std::pair<std::int32_t, std::int32_t>;
 using pair_d = std::pair<double, double>;
 // The value a record carries: none (null), or the member that dt_ selects.
-using value = std::variant<std::monostate, bool, std::int32_t, double, std::string, pair_i, pair_d>;
+using value = std::variant<std::monostate, bool, std::int32_t, std::int64_t, double, std::string, pair_i, pair_d>;
 
 const value none{};
 value B(bool v) { return value{v}; }
 value I(std::int32_t v) { return value{v}; }
+value L(std::int64_t v) { return value{v}; }
 value D(double v) { return value{v}; }
 value S(const std::string& v) { return value{v}; }
 value CI(std::int32_t re, std::int32_t im) { return value{pair_i{re, im}}; }
@@ -33,6 +34,8 @@ value CD(double re, double im) { return value{pair_d{re, im}}; }
 
 constexpr std::int32_t int_max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t int_min = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
 const double inf = std::numeric_limits<double>::infinity();
 
 value value_of(const keyword_record& kr) {
@@ -40,6 +43,7 @@ value value_of(const keyword_record& kr) {
     switch (kr.dt_) {
         case DT_BOOL: return kr.bool_value_;
         case DT_INT: return kr.int_value_;
+        case DT_INT64: return kr.int64_value_;
         case DT_DOUBLE: return kr.double_value_;
         case DT_STRING: return kr.string_value_;
         case DT_COMPLEX_INT: return kr.complex_int_value_;
@@ -86,13 +90,24 @@ TEST(CardParser, CardsBecomeRecords) {
         {V("SIMPLE", fitsb::fixed("T")), KWRT_VALUE, "SIMPLE", DT_BOOL, B(true), ""},
         {V("EXTEND", "F / no"), KWRT_VALUE, "EXTEND", DT_BOOL, B(false), " no"},
         {fitsb::raw("FLAG    = " + blanks(69) + "T"), KWRT_VALUE, "FLAG", DT_BOOL, B(true), ""},
-        // Integers: sign, leading zeros, saturation at both ends, comment glued to the value.
+        // Integers: sign, leading zeros, exact at any size (32 bits, 64 bits,
+        // then the nearest double), comment glued to the value.
         {V("EXPOSURE", "1500 / seconds"), KWRT_VALUE, "EXPOSURE", DT_INT, I(1500), " seconds"},
         {V("COUNT", "+007"), KWRT_VALUE, "COUNT", DT_INT, I(7), ""},
+        {V("COUNT", "+000000000000000000000042"), KWRT_VALUE, "COUNT", DT_INT, I(42), ""},
         {V("COUNT", "2147483647"), KWRT_VALUE, "COUNT", DT_INT, I(int_max), ""},
         {V("COUNT", "-2147483648"), KWRT_VALUE, "COUNT", DT_INT, I(int_min), ""},
-        {V("COUNT", "99999999999"), KWRT_VALUE, "COUNT", DT_INT, I(int_max), ""},
-        {V("COUNT", "-99999999999"), KWRT_VALUE, "COUNT", DT_INT, I(int_min), ""},
+        {V("BZERO", "2147483648"), KWRT_VALUE, "BZERO", DT_INT64, L(2147483648), ""},
+        {V("COUNT", "-2147483649"), KWRT_VALUE, "COUNT", DT_INT64, L(-2147483649), ""},
+        {V("DSUN_REF", "149597870691 / m"), KWRT_VALUE, "DSUN_REF", DT_INT64, L(149597870691), " m"},
+        {V("COUNT", "-99999999999"), KWRT_VALUE, "COUNT", DT_INT64, L(-99999999999), ""},
+        {V("COUNT", "9223372036854775807"), KWRT_VALUE, "COUNT", DT_INT64, L(int64_max), ""},
+        {V("COUNT", "-0009223372036854775808"), KWRT_VALUE, "COUNT", DT_INT64, L(int64_min), ""},
+        {V("COUNT", "9223372036854775808"), KWRT_VALUE, "COUNT", DT_DOUBLE, D(9223372036854775808.0), ""},
+        {V("COUNT", "-9223372036854775809"), KWRT_VALUE, "COUNT", DT_DOUBLE, D(-9223372036854775808.0), ""},
+        {V("COUNT", "18446744073709551616"), KWRT_VALUE, "COUNT", DT_DOUBLE, D(18446744073709551616.0), ""},
+        {V("QID", "30002000000000008375"), KWRT_VALUE, "QID", DT_DOUBLE, D(30002000000000008375.0), ""},
+        {V("COUNT", "123456789012345678901234567890"), KWRT_VALUE, "COUNT", DT_DOUBLE, D(1.2345678901234568e29), ""},
         {V("COUNT", "5/x"), KWRT_VALUE, "COUNT", DT_INT, I(5), "x"},
         {V("COUNT", "5 /    "), KWRT_VALUE, "COUNT", DT_INT, I(5), ""},
         {fitsb::raw("COUNT   = " + blanks(68) + "5/"), KWRT_VALUE, "COUNT", DT_INT, I(5), ""},
@@ -116,7 +131,9 @@ TEST(CardParser, CardsBecomeRecords) {
          S(std::string(68, 'x')), ""},
         // Complex pairs: integer parts, any floating part, blanks around the parts.
         {V("ZI", "(3, -4)"), KWRT_VALUE, "ZI", DT_COMPLEX_INT, CI(3, -4), ""},
-        {V("ZI", "(99999999999,-1)/c"), KWRT_VALUE, "ZI", DT_COMPLEX_INT, CI(int_max, -1), "c"},
+        {V("ZI", "(2147483647,-2147483648)"), KWRT_VALUE, "ZI", DT_COMPLEX_INT, CI(int_max, int_min), ""},
+        {V("ZD", "(99999999999,-1)/c"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(99999999999.0, -1.0), "c"},
+        {V("ZD", "(1, -99999999999999999999)"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(1.0, -1e20), ""},
         {V("ZD", "( 1.5 , 2 )"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(1.5, 2.0), ""},
         {V("ZD", "(.5,1)"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(0.5, 1.0), ""},
         {V("ZD", "(1, 2E1) / z"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(1.0, 20.0), " z"},
@@ -221,7 +238,7 @@ TEST(CardParser, ParseRecordsOwnerAndPosition) {
 struct number_case {
     std::string text;
     std::size_t start;
-    value v;  // an std::int32_t for DT_INT, a double for DT_DOUBLE
+    value v;  // an std::int32_t for DT_INT, an std::int64_t for DT_INT64, a double for DT_DOUBLE
     std::size_t end;
 };
 
@@ -232,10 +249,11 @@ TEST(CardParser, ParseNumberReadsOneNumber) {
         {"  \t42)", 0, I(42), 5},         // white space before the number is skipped
         {"ab -7,", 2, I(-7), 5},
         {"2147483647", 0, I(int_max), 10},
-        {"2147483648", 0, I(int_max), 10},
-        {"-2147483649", 0, I(int_min), 11},
-        {"99999999999999999999", 0, I(int_max), 20},
+        {"2147483648", 0, L(2147483648), 10},
+        {"-2147483649", 0, L(-2147483649), 11},
+        {"99999999999999999999", 0, D(1e20), 20},
         {"-0000000000002147483648", 0, I(int_min), 23},
+        {"-9223372036854775808,", 0, L(int64_min), 20},
         {"0x10", 0, I(0), 1},
         {"12e3", 0, I(12), 2},            // lower case right after the digits: integer
         {"1d2", 0, I(1), 1},
@@ -266,12 +284,13 @@ TEST(CardParser, ParseNumberReadsOneNumber) {
     for (const number_case& c : cases) {
         SCOPED_TRACE("text [" + c.text + "] from " + std::to_string(c.start));
         std::size_t pos = c.start;
-        std::int32_t int_value = 77;
+        std::int64_t int_value = 77;
         double double_value = 7.5;
         std::int32_t dt = parse_number(c.text, pos, int_value, double_value);
-        if (std::holds_alternative<std::int32_t>(c.v)) {
-            EXPECT_EQ(dt, DT_INT);
-            EXPECT_EQ(value(int_value), c.v);
+        if (!std::holds_alternative<double>(c.v)) {
+            const bool narrow = std::holds_alternative<std::int32_t>(c.v);
+            EXPECT_EQ(dt, narrow ? DT_INT : DT_INT64);
+            EXPECT_EQ(narrow ? value(static_cast<std::int32_t>(int_value)) : value(int_value), c.v);
             EXPECT_EQ(double_value, 7.5);  // the other result is left alone
         } else {
             EXPECT_EQ(dt, DT_DOUBLE);

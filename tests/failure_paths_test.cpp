@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -90,8 +92,8 @@ TEST(FailurePaths, EveryMessageReachesTheUser) {
         {table_with("1PE[3]"), "HDU 2, card 9: Bad P/Q form in BINTABLE: TFORM1 = '1PE[3]'"},
         {table_with("10"), "HDU 2, card 9: invalid string position: TFORM1 = '10'"},
         {table_with("1J", {fitsb::card("TDIM1", "'3,4'")}), "HDU 2, card 10: Bad DIM in BINTABLE: TDIM1 = '3,4'"},
-        {table_with("1J", {fitsb::card("TSCAL1", fitsb::fixed("1"))}),
-         "HDU 2, card 10: Unexpected keyword value type: TSCAL1 = 1: a floating value is required"},
+        {table_with("1J", {fitsb::card("TSCAL1", fitsb::fixed("T"))}),
+         "HDU 2, card 10: Unexpected keyword value type: TSCAL1 = T: a floating value is required"},
         {empty_primary() + two_columns_one_form.bytes(), "HDU 2: Not conforming to the standard: TFORM2 is missing"},
         {primary_with(fitsb::card("ESC\x1b", "'a\nb")), "HDU 1, card 4: EOL in string: ESC\\x1b    = 'a\\x0ab"},
         {fitsb::primary(8, {}).bytes(), "HDU 1, card 37: file ends inside a header: no END card before the input ends at byte 2880"},
@@ -100,6 +102,50 @@ TEST(FailurePaths, EveryMessageReachesTheUser) {
     for (const auto& c : cases) {
         fitsb::temp_file f(c.file);
         expect_error(f.path(), c.message, c.message);
+    }
+}
+
+// An integer beyond 32 bits (kept exact, or beyond 64 bits as a double) is
+// refused on the card of every keyword that must hold a count or a size.
+TEST(FailurePaths, IntegerBeyond32BitsWhereACountIsRequired) {
+    struct place {
+        std::function<std::string(const std::string&)> file;  // the file with the value in place
+        std::string at;
+        std::string name;
+    };
+    const place places[] = {
+        {[](const std::string& v) { return hdu().logical("SIMPLE", true).value("BITPIX", v).end().bytes(); },
+         "HDU 1, card 2", "BITPIX"},
+        {[](const std::string& v) {
+             return hdu().logical("SIMPLE", true).integer("BITPIX", 8).value("NAXIS", v).end().bytes();
+         }, "HDU 1, card 3", "NAXIS"},
+        {[](const std::string& v) {
+             return hdu().logical("SIMPLE", true).integer("BITPIX", 8).integer("NAXIS", 1).value("NAXIS1", v).end().bytes();
+         }, "HDU 1, card 4", "NAXIS1"},
+        {[](const std::string& v) {
+             return empty_primary() + hdu().string("XTENSION", "IMAGE").integer("BITPIX", 8).integer("NAXIS", 0)
+                                          .value("PCOUNT", v).end().bytes();
+         }, "HDU 2, card 4", "PCOUNT"},
+        {[](const std::string& v) {
+             return empty_primary() + hdu().string("XTENSION", "BINTABLE").integer("BITPIX", 8).integer("NAXIS", 2)
+                                          .integer("NAXIS1", 4).value("NAXIS2", v).end().bytes();
+         }, "HDU 2, card 5", "NAXIS2"},
+        {[](const std::string& v) { return table_with("1J", {fitsb::card("THEAP", v)}, 10); }, "HDU 2, card 10", "THEAP"},
+        {[](const std::string& v) { return table_with("1J", {fitsb::card("TNULL1", v)}); }, "HDU 2, card 10", "TNULL1"},
+        {[](const std::string& v) {
+             return fitsb::primary(8, {0, 1}).logical("GROUPS", true).value("GCOUNT", v).end().bytes();
+         }, "HDU 1, card 7", "GCOUNT"},
+    };
+    const std::pair<std::string, std::string> values[] = {
+        {"2147483648", "2147483648"}, {"-9223372036854775808", "-9223372036854775808"},
+        {"30002000000000008375", "3.0002e+19"}};
+    for (const place& p : places) {
+        for (const auto& [written, shown] : values) {
+            fitsb::temp_file f(p.file(written));
+            const std::string message = p.at + ": Unexpected keyword value type: " + p.name + " = " + shown +
+                                        ": a 32-bit integer is required";
+            expect_error(f.path(), message, message);
+        }
     }
 }
 
@@ -175,6 +221,12 @@ TEST(FailurePaths, RealFileCutAnywhere) {
             const std::string what = "cut at byte " + std::to_string(cut);
             std::size_t listed = 0;
             while (listed < hdu_starts.size() && hdu_starts[listed] < block) ++listed;
+            if (block == 0) {
+                // Less than a block: no HDU, so no FITS file.
+                expect_error(f.path(), "HDU 1, card 1: file ends inside a header: the input ends at byte " +
+                                           std::to_string(cut) + ", inside the first block", what);
+                continue;
+            }
             if (listed < hdu_starts.size() && hdu_starts[listed] == block) {
                 // The cut falls in the first block of an HDU: the HDUs before
                 // it are listed and the short tail is ignored.

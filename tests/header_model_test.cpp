@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -61,6 +62,7 @@ TEST(HeaderModel, AccessorsReturnTheParsedValue) {
     EXPECT_FALSE(b.is_null());
     EXPECT_TRUE(b.get_bool());
     EXPECT_EQ(parsed(V("NAXIS", "-3")).get_int(), -3);
+    EXPECT_EQ(parsed(V("DSUN_REF", "149597870691")).get_int64(), 149597870691);
     EXPECT_EQ(parsed(V("BSCALE", "2.5")).get_double(), 2.5);
     EXPECT_EQ(parsed(V("OBJECT", "'M31 '")).get_string(), "M31");
     EXPECT_EQ(parsed(V("ZI", "(1,-2)")).get_complex_int(), (std::pair<std::int32_t, std::int32_t>{1, -2}));
@@ -76,8 +78,30 @@ TEST(HeaderModel, AccessorOnAnotherRecordTypeAborts) {
     keyword_record floating = parsed(V("BSCALE", "2.5"));
     EXPECT_DEATH(floating.get_int(),
                  "Assertion failed: type_==KWRT_VALUE && !is_null_ && dt_==DT_INT, file .*fits.*, line [0-9]+");
+    EXPECT_DEATH(parsed(V("NAXIS", "3")).get_int64(),
+                 "Assertion failed: type_==KWRT_VALUE && !is_null_ && dt_==DT_INT64, file .*fits.*, line [0-9]+");
     keyword_record comment = parsed(fitsb::raw("COMMENT x"));
     EXPECT_DEATH(comment.get_name(), "Assertion failed: type_==KWRT_VALUE, file .*fits.*, line [0-9]+");
+}
+
+// A long string is joined from the records of its header, whichever way
+// the header was read: kept, or handed to a callback and released.
+TEST(HeaderModel, LongStringJoinedOverContinueCards) {
+    const std::string bytes =
+        fitsb::primary(8, {}).end().bytes() + fitsb::image(8, {}).value("SOURCE", "'hmi.lev1[:#1,&'")
+                                                  .add("CONTINUE  '#2,&'").add("CONTINUE  '#3]'").end().bytes();
+    auto joined = [](const hdu_entry& hdu) {
+        hdu_entry::position pos = hdu.find_record("SOURCE");
+        EXPECT_EQ(pos->get_string(), "hmi.lev1[:#1,&");  // the card's own value is kept
+        return hdu.long_string(pos);
+    };
+    std::string released;
+    std::istringstream in(bytes);
+    fits_file file(in, RM_HEADERS_ONLY, [&](const hdu_entry& hdu) { if (hdu.get_hdu_type() == HT_IMAGE) released = joined(hdu); },
+                   KM_RELEASE_HDUS);
+    EXPECT_EQ(released, "hmi.lev1[:#1,#2,#3]");
+    fits_file kept(memory_input{bytes.data(), bytes.size()});
+    EXPECT_EQ(joined(kept.hdus_.at(1)), "hmi.lev1[:#1,#2,#3]");
 }
 
 TEST(HeaderModel, EntryOfUnassignedKindAborts) {
