@@ -264,10 +264,13 @@ void append_value(const hdu_entry& entry, hdu_entry::position pos, std::int32_t 
             break;
         case DT_STRING: {
             const std::string& value = kr.get_string();
-            if (!value.empty() && value.back() == '&')
-                put_file_text(entry.long_string(pos));
-            else
+            if (!value.empty() && value.back() == '&') {
+                static std::string joined;  // its storage serves every long string
+                entry.long_string(pos, joined);
+                put_file_text(joined);
+            } else {
                 put_file_text(value);
+            }
             break;
         }
         case DT_COMPLEX_INT: {

@@ -7,7 +7,8 @@
 // the instructions the whole tool runs per card under callgrind, which
 // counts the same on any machine (when valgrind is installed).
 //
-//   tool_bench [runs] [directory] [tool]   (defaults: 5 runs, /tmp, the built tessary)
+//   tool_bench [runs] [directory] [tool] [workload]   (defaults: 5 runs, /tmp, the built tessary, all)
+//   tool_bench --write DIRECTORY                       (writes the workload files and keeps them)
 #include "workloads.h"
 
 #include <algorithm>
@@ -82,25 +83,32 @@ std::vector<workload> make_workloads(const std::string& dir, bool write) {
     w.push_back({"table-400MB+heap-100MB", path("table"), 2 * 2880});
     if (write) write_file(w.back().path, empty.bytes() + big.bytes(), 2 * 2880 + blocks(500000000));
 
-    // The large headers hold cards as observatories write them.
-    std::string many = empty.bytes();
-    for (int i = 0; write && i < 5000; ++i) {
-        fitsb::hdu ext = fitsb::image(16, {10, 10});
-        bench::add_realistic_cards(ext, 33);
-        many += ext.end().data(200).bytes();
-    }
-    w.push_back({"5000-HDUs", path("hdus"), 2880 + 5000 * 2880, 5 + 5000 * 41});
-    if (write) write_file(w.back().path, many);
-
-    std::string cards = empty.bytes();
-    std::uint64_t header = 2880 + 200 * 56 * 2880;  // 2000 cards fill 56 blocks
-    for (int i = 0; write && i < 200; ++i) {
-        fitsb::hdu ext = fitsb::image(8, {});
-        bench::add_realistic_cards(ext, 1994);
-        cards += ext.end().bytes();
-    }
-    w.push_back({"400000-cards", path("cards"), header, 5 + 200 * 2000});
-    if (write) write_file(w.back().path, cards);
+    // The large headers hold cards of every value type: each is a sequence
+    // of extension headers of given lengths (in cards, END included) and
+    // layouts (names of their own), cycled through.
+    struct header_kind {
+        int cards;
+        const char* layout;
+    };
+    auto headers = [&](const char* name, int count, std::vector<header_kind> kinds) {
+        std::string bytes = empty.bytes();
+        std::uint64_t header = 2880, cards = 5;
+        for (int i = 0; i < count; ++i) {
+            const header_kind& k = kinds[static_cast<std::size_t>(i) % kinds.size()];
+            header += blocks(80 * static_cast<std::uint64_t>(k.cards));
+            cards += static_cast<std::uint64_t>(k.cards);
+            if (!write) continue;
+            fitsb::hdu ext = fitsb::image(8, {});
+            bench::add_every_type_cards(ext, k.cards - 6, k.layout);
+            bytes += ext.end().bytes();
+        }
+        w.push_back({name, path(name), header, cards});
+        if (write) write_file(w.back().path, bytes);
+    };
+    headers("one-layout-repeated", 200, {{2000, "A"}});
+    headers("5000-small-HDUs", 5000, {{41, "A"}});
+    headers("three-layouts-in-turn", 200, {{2000, "S"}, {2000, "E"}, {2000, "D"}});
+    headers("long-and-short", 200, {{2000, "A"}, {40, "B"}});
     return w;
 }
 
@@ -136,23 +144,38 @@ measure run_once(const std::vector<std::string>& args) {
     return {seconds, usage.ru_maxrss / 1024.0, usage.ru_minflt + usage.ru_majflt};
 }
 
-// Instructions the tool runs per header card on `w`, counted by callgrind
-// (the same on any machine); 0 without valgrind.
-double instructions_per_card(const std::string& tool, const workload& w) {
+// What a valgrind tool (`options`) counts over the whole run of the tool on
+// `w`, per header card: the number after `label` in its report; 0 without
+// valgrind.
+double valgrind_per_card(const std::string& options, const char* label, const std::string& tool, const workload& w) {
     if (w.cards == 0 || std::system("valgrind --version > /dev/null 2>&1") != 0) return 0;
-    const std::string log = w.path + ".callgrind";
-    const std::string command = "valgrind --tool=callgrind --callgrind-out-file=/dev/null '" + tool + "' '" + w.path +
-                                "' > /dev/null 2> '" + log + "'";
-    double instructions = 0;
+    const std::string log = w.path + ".valgrind";
+    const std::string command = "valgrind " + options + " '" + tool + "' '" + w.path + "' > /dev/null 2> '" + log + "'";
+    double count = 0;
     if (std::system(command.c_str()) == 0) {
         std::ifstream in(log);
         for (std::string line; std::getline(in, line);) {
-            const std::size_t at = line.find("Collected : ");
-            if (at != std::string::npos) instructions = std::atof(line.c_str() + at + 12);
+            const std::size_t at = line.find(label);
+            if (at == std::string::npos) continue;
+            std::string digits;
+            for (const char* p = line.c_str() + at + std::strlen(label); *p == ',' || (*p >= '0' && *p <= '9'); ++p)
+                if (*p != ',') digits += *p;
+            count = std::atof(digits.c_str());
         }
     }
     std::filesystem::remove(log);
-    return instructions / static_cast<double>(w.cards);
+    return count / static_cast<double>(w.cards);
+}
+
+// Instructions the tool runs per header card, counted by callgrind (the
+// same on any machine).
+double instructions_per_card(const std::string& tool, const workload& w) {
+    return valgrind_per_card("--tool=callgrind --callgrind-out-file=/dev/null", "Collected : ", tool, w);
+}
+
+// Heap allocations (malloc, calloc, realloc, operator new) per header card.
+double allocations_per_card(const std::string& tool, const workload& w) {
+    return valgrind_per_card("--tool=memcheck --leak-check=no", "total heap usage: ", tool, w);
 }
 
 double median(std::vector<double> v) {
@@ -198,9 +221,14 @@ int write_floor(const std::string& lengths) {
 
 int main(int argc, char* argv[]) {
     if (argc == 3 && std::string(argv[1]) == "--floor") return write_floor(argv[2]);
+    if (argc == 3 && std::string(argv[1]) == "--write") {  // the workload files alone, for profiling
+        make_workloads(argv[2], true);
+        return 0;
+    }
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::string dir = argc > 2 ? argv[2] : "/tmp";
     std::string tool_path = argc > 3 ? argv[3] : TESSARY_BINARY;
+    const std::string only = argc > 4 ? argv[4] : "";
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     // The files are written by a child process: a process's peak memory is
     // passed on to the programs it starts, so this one stays small.
@@ -212,9 +240,10 @@ int main(int argc, char* argv[]) {
     ::waitpid(writer, nullptr, 0);
     std::vector<workload> workloads = make_workloads(dir, false);
 
-    std::printf("%-24s %9s %9s %9s %10s %9s %10s %9s %8s %10s\n", "workload", "tool ms", "floor ms", "head ms",
-                "tool/floor", "tool/head", "peak MiB", "faults", "lines", "instr/card");
+    std::printf("%-24s %9s %9s %9s %10s %9s %10s %9s %8s %10s %11s\n", "workload", "tool ms", "floor ms", "head ms",
+                "tool/floor", "tool/head", "peak MiB", "faults", "lines", "instr/card", "allocs/card");
     for (const workload& w : workloads) {
+        if (!only.empty() && w.name != only) continue;
         const std::string lengths = w.path + ".lengths";
         write_line_lengths(tool_path, w.path, lengths);
         const std::vector<std::string> tool = {tool_path, w.path};
@@ -234,13 +263,14 @@ int main(int argc, char* argv[]) {
         }
         std::size_t lines = std::filesystem::file_size(lengths) / sizeof(std::uint32_t);
         const double per_card = instructions_per_card(tool_path, w);
+        const double allocs = allocations_per_card(tool_path, w);
         std::printf("%-24s %9.2f %9.2f %9.2f %10.2f %9.2f %10.1f %9.0f %8zu ", w.name.c_str(), median(tool_s) * 1e3,
                     median(floor_s) * 1e3, median(head_s) * 1e3, median(to_floor), median(to_head), median(peaks),
                     median(faults), lines);
         if (per_card > 0)
-            std::printf("%10.0f\n", per_card);
+            std::printf("%10.0f %11.3f\n", per_card, allocs);
         else
-            std::printf("%10s\n", "-");
+            std::printf("%10s %11s\n", "-", "-");
         std::filesystem::remove(lengths);
     }
     for (const workload& w : workloads) std::filesystem::remove(w.path);

@@ -47,6 +47,43 @@ inline void add_realistic_cards(fitsb::hdu& h, int count) {
     }
 }
 
+// Adds `count` free cards of every value type a header holds, their names
+// led by `layout` so that headers of other layouts hold other names:
+// integers of 32 and 64 bits and beyond, doubles short and long, strings
+// (one continued over a CONTINUE card), logicals, complex pairs, undefined
+// values, COMMENT and HISTORY cards, comments of every length.
+inline void add_every_type_cards(fitsb::hdu& h, int count, const std::string& layout) {
+    for (int i = 0; i < count; ++i) {
+        std::string n = layout + std::to_string(i);
+        switch (i % 16) {
+            case 0: h.integer("I" + n, 1500 + i, "[s] exposure"); break;
+            case 1: h.value("L" + n, fitsb::fixed("149597870691"), "[m] distance to the Sun"); break;
+            case 2: h.real("D" + n, "-12.5E1"); break;
+            case 3: h.value("R" + n, fitsb::fixed("150.1163213"), "[deg] right ascension of the pointing"); break;
+            case 4: h.string("S" + n, "NGC 1316 field " + n); break;
+            case 5: h.value("Q" + n, fitsb::quoted("O'Brien's field"), "target name as the observer gave it"); break;
+            case 6: h.logical("F" + n, i % 32 == 6); break;
+            case 7: h.value("ZI" + n, "(3, -4)", "complex integer"); break;
+            case 8: h.value("ZD" + n, "(1.5, 2.0D-3)"); break;
+            case 9: h.value("U" + n, "", "value not known when the file was written"); break;
+            case 10: h.comment("observation log entry " + n); break;
+            case 11: h.history("reduced by pipeline 4.2, step " + n); break;
+            case 12: h.value("M" + n, fitsb::fixed("59215.123456789"), "[d] modified Julian date"); break;
+            case 13:
+                if (i + 1 == count) {  // no room for the CONTINUE card
+                    h.string("W" + n, "short");
+                    break;
+                }
+                h.value("W" + n, "'a long string value that goes on &'");
+                h.add("CONTINUE  'over a second card'");
+                ++i;
+                break;
+            case 14: h.value("G" + n, fitsb::fixed("2.1534E+00"), "[e-/ADU] gain"); break;
+            default: h.value("B" + n, "30002000000000008375", "query identifier"); break;
+        }
+    }
+}
+
 }  // namespace bench
 
 #endif

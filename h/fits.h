@@ -481,15 +481,12 @@ public:
     void add_record(const keyword_record& kr);
     // Appends a record, moving it into place.
     void add_record(keyword_record&& kr);
-    // Indexes the valued records from position `first` on, as add_record
-    // would have one by one; for records appended to krs_ directly.
-    void index_records(std::size_t first);
     // Position of the valued keyword `name`, or krs_.end() when absent.
     position find_record(const std::string& name) const;
-    // The string value of the valued record at `pos` (non-null), continued as
-    // long as it ends in '&' and the next card is a CONTINUE card with a
-    // string: the '&' dropped, that string appended.
-    std::string long_string(position pos) const;
+    // Sets `value` to the string value of the valued record at `pos`
+    // (non-null), continued as long as it ends in '&' and the next card is a
+    // CONTINUE card with a string: the '&' dropped, that string appended.
+    void long_string(position pos, std::string& value) const;
 
     std::vector<keyword_record> krs_;           // every record in card order
     std::int32_t hdu_type_;                     // kind of the HDU (HT_*)
@@ -522,6 +519,7 @@ struct memory_input {
 };
 
 class byte_source;
+class spare_storage;
 
 // A FITS file, read whole at construction: every HDU in hdus_. The bytes
 // come from a path, memory or any std::istream, with the same result for the
@@ -544,7 +542,10 @@ public:
     // Opens `path`, reads every HDU and closes the file.
     explicit fits_file(const std::string& path, read_mode mode = RM_LOAD_DATA);
     // As above, handing every HDU to `on_hdu` once it has been read; with
-    // KM_RELEASE_HDUS each HDU is released after the call instead of kept.
+    // KM_RELEASE_HDUS each HDU is released after the call instead of kept,
+    // its records and index then serving the next headers: a callback may
+    // keep the HDU object (get_hdu()), but no reference to the entry, its
+    // records or positions past its return.
     fits_file(const std::string& path, read_mode mode, const hdu_callback& on_hdu, keep_mode keep = KM_KEEP_HDUS);
     // Reads every HDU of the bytes in memory; nothing is copied but what the
     // records and loaded data keep.
@@ -585,7 +586,6 @@ private:
     friend class hdu_simple_parent;
     friend class hdu_image;
     friend class hdu_bintable;
-    struct spare_storage;
 
     // Reads every HDU of the open input, then lets the input go.
     void read_hdus(const hdu_callback& on_hdu, keep_mode keep);
@@ -620,19 +620,15 @@ private:
     // next END card, found within a bounded look-ahead; when none is found
     // there, the cards looked at.
     std::size_t cards_to_end();
-    // Makes room in the entry for the header's records, as far as the
-    // reader can see them.
-    void reserve_records(hdu_entry& entry);
-    // Reads the next card as the mandatory integer keyword `name`; the
-    // caller checks the value and appends the record.
-    keyword_record read_mandatory(const hdu_entry& entry, const std::string& name);
-    // Appends every further card up to and including END, then indexes the
-    // header's names.
+    // Lends the entry storage for the header's records, as many as the
+    // reader can see; called before its first card's record is made.
+    void begin_records(hdu_entry& entry);
+    // Reads the next card as the header's next record, the mandatory integer
+    // keyword `name`; the caller checks the value.
+    const keyword_record& read_mandatory(hdu_entry& entry, const std::string& name);
+    // Reads every further card up to and including END as the header's
+    // next records, then indexes the header's names.
     void read_free_cards(hdu_entry& entry);
-    // A record in the unclassified state, in storage a released HDU left.
-    keyword_record fresh_record();
-    // Makes the records parsed in `krs` the entry's.
-    void take_records(hdu_entry& entry, std::vector<keyword_record>& krs, std::size_t read, std::size_t filled);
     // Keeps the storage of an HDU about to be released for the next ones.
     void release(hdu_entry& entry);
 

@@ -2,6 +2,7 @@
 #include "fits.h"
 
 #include "byte_source.h"
+#include "reuse.h"
 
 #include <algorithm>
 #include <cmath>
@@ -300,7 +301,15 @@ std::int32_t integer_type(bool negative, std::uint64_t magnitude, bool overflow,
     constexpr std::uint64_t int32_limit = std::uint64_t{1} << 31, int64_limit = std::uint64_t{1} << 63;
     const std::uint64_t limit = negative ? int64_limit : int64_limit - 1;
     if (overflow || magnitude > limit) {
-        double_value = std::strtod(std::string(text, n).c_str(), nullptr);
+        // A number on a card is read from a copy on the stack.
+        char digits[card_size + 1];
+        if (n > card_size) {
+            double_value = std::strtod(std::string(text, n).c_str(), nullptr);
+            return DT_DOUBLE;
+        }
+        std::memcpy(digits, text, n);
+        digits[n] = '\0';
+        double_value = std::strtod(digits, nullptr);
         return DT_DOUBLE;
     }
     // -2^63 has no positive counterpart: negated one below it.
@@ -639,142 +648,20 @@ void hdu_entry::add_record(keyword_record&& kr) {
     krs_.push_back(std::move(kr));
 }
 
-namespace {
-
-// A name of at most eight bytes as a number: its bytes big-endian, zero-filled.
-std::uint64_t name_key(const std::string& name) {
-    unsigned char bytes[name_field] = {};
-    std::memcpy(bytes, name.data(), name.size());
-    std::uint64_t key = 0;
-    std::memcpy(&key, bytes, sizeof key);
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return __builtin_bswap64(key);
-#else
-    key = 0;
-    for (unsigned char b : bytes) key = key << 8 | b;
-    return key;
-#endif
-}
-
-}  // namespace
-
-// A name's key and then its length sort as the name itself does; then its
-// record, so that the first record of a name comes first.
-struct named_record {
-    std::uint64_t key;
-    std::uint64_t length_and_index;
-    bool operator<(const named_record& o) const {
-        return key != o.key ? key < o.key : length_and_index < o.length_and_index;
-    }
-    bool operator==(const named_record& o) const { return key == o.key && length_and_index == o.length_and_index; }
-};
-
-// What indexing names uses and may keep for the next header: the names to
-// sort, the index a released header left and its names in card order, and
-// nodes of released indexes, whose storage new names reuse.
-struct name_scratch {
-    bool reused = false;  // kept from header to header: remembers what it indexed
-    std::vector<named_record> names;
-    std::map<std::string, std::int32_t> released;
-    std::vector<named_record> released_order;
-    std::vector<std::map<std::string, std::int32_t>::node_type> nodes;
-};
-
-// Indexes the valued records of `entry` from position `first` on, as
-// add_record would have one by one. The names are sorted once, and unless
-// a name indexed before cannot be placed so, the index is made anew in
-// sorted order, each name appended at its end (one comparison each), in
-// nodes taken from `scratch` where it has them.
-void index_names(hdu_entry& entry, std::size_t first, name_scratch& scratch) {
-    std::vector<keyword_record>& krs = entry.krs_;
-    std::map<std::string, std::int32_t>& map = entry.krs_map_;
-    std::vector<named_record>& names = scratch.names;
-    names.clear();
-    names.reserve(map.size() + krs.size() - first);
-    auto add = [&](const std::string& name, std::size_t index) {
-        names.push_back({name_key(name), static_cast<std::uint64_t>(name.size()) << 32 | index});
-    };
-    for (std::size_t i = first; i < krs.size(); ++i) {
-        const keyword_record& kr = krs[i];
-        if (kr.type_ != KWRT_VALUE) continue;
-        if (kr.name_.size() > name_field) {
-            // Not the name of a card: indexed on its own.
-            map.try_emplace(kr.name_, static_cast<std::int32_t>(i));
-            continue;
-        }
-        add(kr.name_, i);
-    }
-    // The names indexed before (of earlier records, so they win) join the
-    // new ones.
-    const std::size_t fresh = names.size();
-    bool rebuild = true;
-    for (const auto& indexed : map) {
-        const std::size_t index = static_cast<std::size_t>(indexed.second);
-        if (indexed.second < 0 || index >= first || indexed.first.size() > name_field || krs[index].name_ != indexed.first) {
-            rebuild = false;
-            break;
-        }
-        add(indexed.first, index);
-    }
-    if (!rebuild) names.resize(fresh);
-    if (scratch.reused && rebuild && map.empty()) {
-        // The same names at the same places as in the header released last
-        // (extensions of one file often share their layout): its index is
-        // this one.
-        if (names == scratch.released_order) {
-            map.swap(scratch.released);
-            return;
-        }
-        scratch.released_order = names;
-    }
-    std::sort(names.begin(), names.end());
-    if (rebuild) {
-        while (!map.empty()) scratch.nodes.push_back(map.extract(map.begin()));
-        while (!scratch.released.empty()) scratch.nodes.push_back(scratch.released.extract(scratch.released.begin()));
-    }
-
-    auto hint = map.end();
-    for (std::size_t k = 0; k < names.size(); ++k) {
-        if (k > 0 && names[k].key == names[k - 1].key &&
-            names[k].length_and_index >> 32 == names[k - 1].length_and_index >> 32)
-            continue;
-        const std::int32_t at = static_cast<std::int32_t>(names[k].length_and_index & 0xffffffffu);
-        const std::string& name = krs[static_cast<std::size_t>(at)].name_;
-        if (!rebuild) {
-            hint = std::next(map.try_emplace(hint, name, at));
-        } else if (scratch.nodes.empty()) {
-            map.emplace_hint(map.end(), name, at);
-        } else {
-            // Every name goes at the end, once, in a node used before.
-            std::map<std::string, std::int32_t>::node_type node = std::move(scratch.nodes.back());
-            scratch.nodes.pop_back();
-            node.key() = name;
-            node.mapped() = at;
-            map.insert(map.end(), std::move(node));
-        }
-    }
-}
-
-void hdu_entry::index_records(std::size_t first) {
-    name_scratch scratch;
-    index_names(*this, first, scratch);
-}
-
 hdu_entry::position hdu_entry::find_record(const std::string& name) const {
     auto it = krs_map_.find(name);
     return it == krs_map_.end() ? krs_.end() : krs_.begin() + it->second;
 }
 
-std::string hdu_entry::long_string(position pos) const {
+void hdu_entry::long_string(position pos, std::string& value) const {
     VELMORA_ASSERT(pos->type_==KWRT_VALUE && !pos->is_null_ && pos->dt_==DT_STRING);
-    std::string value = pos->string_value_;
+    value = pos->string_value_;
     for (++pos; !value.empty() && value.back() == '&' && pos != krs_.end() && pos->type_ == KWRT_CONTINUE &&
                 pos->dt_ == DT_STRING;
          ++pos) {
         value.pop_back();
         if (!pos->is_null_) value += pos->string_value_;
     }
-    return value;
 }
 
 void expect_keyword(const hdu_entry& entry, const std::string& card, const std::string& name,
@@ -837,29 +724,6 @@ hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name
 
 namespace {
 
-// Appends a record to the entry without indexing it: the reader indexes a
-// header's names once, at its END card.
-void append(hdu_entry& entry, keyword_record&& kr) { entry.krs_.push_back(std::move(kr)); }
-
-// Puts a record used before back into the unclassified state, keeping the
-// storage of its strings.
-void reset(keyword_record& kr) {
-    kr.type_ = KWRT_NONE;
-    kr.dt_ = DT_UNKNOWN;
-    kr.name_.clear();
-    kr.comment_.clear();
-    kr.is_null_ = true;
-    kr.bool_value_ = false;
-    kr.int_value_ = 0;
-    kr.int64_value_ = 0;
-    kr.double_value_ = 0.0;
-    kr.string_value_.clear();
-    kr.complex_int_value_ = {0, 0};
-    kr.complex_double_value_ = {0.0, 0.0};
-    kr.owner_ = nullptr;
-    kr.index_ = 0;
-}
-
 // The integer value of an optional keyword, `absent` when missing; a value
 // of another type is "Unexpected keyword value type", and a negative one
 // is refused with `negative`.
@@ -892,28 +756,25 @@ std::int32_t bitpix_to_dt(std::int32_t bitpix) {
 hdu_simple_parent::~hdu_simple_parent() = default;
 
 void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
-    file.reserve_records(entry);
+    file.begin_records(entry);
     check_first_card(entry, first_card);
 
-    keyword_record bitpix = file.read_mandatory(entry, "BITPIX");
+    const keyword_record& bitpix = file.read_mandatory(entry, "BITPIX");
     try {
         data_type_ = bitpix_to_dt(bitpix.get_int());
     } catch (located_error& e) {
         e.about(bitpix.name_, record_text(bitpix));
         throw;
     }
-    append(entry, std::move(bitpix));
 
-    keyword_record naxis = file.read_mandatory(entry, "NAXIS");
+    const keyword_record& naxis = file.read_mandatory(entry, "NAXIS");
     if (naxis.get_int() < 0) refuse(naxis, "Primary HDU: bad NAXIS");
-    std::int32_t axes = naxis.get_int();
-    append(entry, std::move(naxis));
+    const std::int32_t axes = naxis.get_int();
 
     for (std::int32_t n = 1; n <= axes; ++n) {
-        keyword_record axis = file.read_mandatory(entry, "NAXIS" + std::to_string(n));
+        const keyword_record& axis = file.read_mandatory(entry, "NAXIS" + std::to_string(n));
         if (axis.get_int() < 0) refuse(axis, "Primary HDU: bad dimension");
         dims_.push_back(axis.get_int());
-        append(entry, std::move(axis));
     }
 
     read_extra_keywords(file, entry);
@@ -959,30 +820,29 @@ std::uint64_t hdu_simple_parent::data_size() const {
     return saturating_mul(elements, data_type_size[data_type_]);
 }
 
+// The first card's record is parsed in place, as the header's first.
 void hdu_primary::check_first_card(hdu_entry& entry, const std::string& first_card) {
-    keyword_record kr;
+    keyword_record& kr = record_at(entry, 0);
     expect_keyword(entry, first_card, "SIMPLE", DT_BOOL, kr);
+    kr.index_ = 0;
     if (!kr.get_bool()) refuse(kr, "Not conforming to the standard");
-    append(entry, std::move(kr));
 }
 
 void hdu_primary::read_extra_keywords(fits_file&, hdu_entry&) {}
 
 void hdu_image::check_first_card(hdu_entry& entry, const std::string& first_card) {
-    keyword_record kr;
+    keyword_record& kr = record_at(entry, 0);
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, kr);
+    kr.index_ = 0;
     if (kr.is_null() || kr.get_string() != "IMAGE") refuse(kr, "Not conforming to the standard");
-    append(entry, std::move(kr));
 }
 
 void hdu_image::read_extra_keywords(fits_file& file, hdu_entry& entry) {
-    keyword_record pcount = file.read_mandatory(entry, "PCOUNT");
+    const keyword_record& pcount = file.read_mandatory(entry, "PCOUNT");
     if (pcount.get_int() != 0) refuse(pcount, "Not conforming to the standard");
-    append(entry, std::move(pcount));
 
-    keyword_record gcount = file.read_mandatory(entry, "GCOUNT");
+    const keyword_record& gcount = file.read_mandatory(entry, "GCOUNT");
     if (gcount.get_int() != 1) refuse(gcount, "Not conforming to the standard");
-    append(entry, std::move(gcount));
 }
 
 // ---------------------------------------------------------------------------
@@ -1085,11 +945,11 @@ std::uint64_t hdu_bintable::table_size() const {
 }
 
 void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
-    file.reserve_records(entry);
-    keyword_record xtension;
+    file.begin_records(entry);
+    keyword_record& xtension = record_at(entry, 0);
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
+    xtension.index_ = 0;
     if (xtension.is_null() || xtension.get_string() != "BINTABLE") refuse(xtension, "Not conforming to the standard");
-    append(entry, std::move(xtension));
 
     struct mandatory {
         const char* name;
@@ -1108,10 +968,9 @@ void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::str
         {"TFIELDS", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &tfields},
     };
     for (const mandatory& m : cards) {
-        keyword_record kr = file.read_mandatory(entry, m.name);
+        const keyword_record& kr = file.read_mandatory(entry, m.name);
         if (!m.valid(kr.get_int())) refuse(kr, m.message);
         if (m.kept) *m.kept = kr.get_int();
-        append(entry, std::move(kr));
     }
 
     file.read_free_cards(entry);
@@ -1262,6 +1121,7 @@ void fits_file::open(std::istream& in) { attach(byte_source::from_stream(in)); }
 void fits_file::attach(std::unique_ptr<byte_source> source) {
     source_ = std::move(source);
     block_pos_ = block_size;
+    if (!spare_) spare_ = std::make_unique<spare_storage>();
 }
 
 void fits_file::read_hdus(const hdu_callback& on_hdu, keep_mode keep) {
@@ -1393,124 +1253,40 @@ void fits_file::read_card(std::string& card) {
 }
 
 // ---------------------------------------------------------------------------
-// What the HDU readers take from the reader: records and their storage
+// What the HDU readers take from the reader: records
 // ---------------------------------------------------------------------------
 
-// Released HDUs leave their records, record arrays and name index here,
-// and the next headers reuse them with the storage of their strings: a file
-// read HDU by HDU allocates nothing per card once its first HDUs have been
-// read. The free cards of a header are parsed in place in the record array
-// of the header released last; its first and mandatory cards take loose
-// records.
-struct fits_file::spare_storage {
-    std::vector<keyword_record> whole;  // the record array of the HDU released last
-    std::vector<keyword_record> loose;  // records for first and mandatory cards
-    std::vector<keyword_record> array;  // an empty record array, for the next header
-    name_scratch names;                 // sorting space, a released index, index nodes
-};
+// Every card read becomes the header's record at the next position: card
+// k (from 1) of a header is its record k - 1.
 
-keyword_record fits_file::fresh_record() {
-    if (!spare_ || spare_->loose.empty()) return keyword_record();
-    keyword_record kr = std::move(spare_->loose.back());
-    spare_->loose.pop_back();
-    reset(kr);
-    return kr;
-}
-
-void fits_file::reserve_records(hdu_entry& entry) {
+void fits_file::begin_records(hdu_entry& entry) {
     header_cards_ = cards_to_end();
-    if (spare_ && entry.krs_.capacity() == 0) entry.krs_.swap(spare_->array);
-    entry.krs_.reserve(entry.krs_.size() + 1 + header_cards_);
+    spare_->lend(entry, 1 + header_cards_);
 }
 
-keyword_record fits_file::read_mandatory(const hdu_entry& entry, const std::string& name) {
-    std::string& card = card_;
-    read_card(card);
-    keyword_record kr = fresh_record();
-    expect_keyword(entry, card, name, DT_INT, kr);
+const keyword_record& fits_file::read_mandatory(hdu_entry& entry, const std::string& name) {
+    read_card(card_);
+    const std::size_t at = static_cast<std::size_t>(cards_read_ - 1);
+    keyword_record& kr = record_at(entry, at);
+    expect_keyword(entry, card_, name, DT_INT, kr);
+    kr.index_ = static_cast<std::int32_t>(at);
     return kr;
 }
 
 void fits_file::read_free_cards(hdu_entry& entry) {
-    name_scratch local;
-    name_scratch& names = spare_ ? spare_->names : local;
-    const std::size_t read = entry.krs_.size();  // the first and mandatory records
-    // The free cards are parsed in the record array the HDU released last
-    // left, when there is one, behind the places the records read so far
-    // will take; else in the entry's own.
-    std::vector<keyword_record>* into = &entry.krs_;
-    if (spare_ && spare_->whole.size() >= read) {
-        into = &spare_->whole;
-        into->reserve(read + header_cards_);
+    for (bool end = false; !end;) {
+        read_card(card_);
+        const std::size_t at = static_cast<std::size_t>(cards_read_ - 1);
+        keyword_record& kr = record_at(entry, at);
+        kr.parse(entry, card_);
+        kr.index_ = static_cast<std::int32_t>(at);
+        end = kr.type_ == KWRT_END;
     }
-    std::vector<keyword_record>& krs = *into;
-    std::size_t filled = read;
-    std::string& card = card_;
-    try {
-        for (bool end = false; !end; ++filled) {
-            read_card(card);
-            if (filled == krs.size())
-                krs.emplace_back();
-            else
-                reset(krs[filled]);  // a released record
-            keyword_record& kr = krs[filled];
-            kr.parse(entry, card);
-            kr.index_ = static_cast<std::int32_t>(filled);  // the records the entry held before this one
-            end = kr.type_ == KWRT_END;
-        }
-    } catch (...) {
-        take_records(entry, krs, read, filled);  // the failing record is not appended
-        index_names(entry, 0, names);
-        throw;
-    }
-    take_records(entry, krs, read, filled);
-    index_names(entry, 0, names);
+    spare_->end_header(entry, static_cast<std::size_t>(cards_read_));
+    spare_->index(entry);
 }
 
-// Makes the `filled` records parsed in `krs` the entry's. When `krs` is the
-// released array, the `read` records read first move into its front places
-// and it becomes the entry's; their old array, with the storage they
-// displaced, serves the next header's first cards. Released records beyond
-// `filled` wait there too.
-void fits_file::take_records(hdu_entry& entry, std::vector<keyword_record>& krs, std::size_t read,
-                             std::size_t filled) {
-    if (&krs != &entry.krs_) {
-        for (std::size_t i = 0; i < read; ++i) krs[i] = std::move(entry.krs_[i]);
-        entry.krs_.swap(krs);
-        std::vector<keyword_record>& loose = spare_->loose;
-        if (loose.empty()) {
-            loose.swap(krs);
-        } else {
-            for (keyword_record& kr : krs) loose.push_back(std::move(kr));
-            krs.clear();
-        }
-        spare_->array.swap(krs);  // empty, for the next header's first cards
-    }
-    std::vector<keyword_record>& records = entry.krs_;
-    if (spare_) {
-        std::vector<keyword_record>& loose = spare_->loose;
-        for (std::size_t i = filled; i < records.size(); ++i) loose.push_back(std::move(records[i]));
-        // The first card's record is made anew for each header, so loose
-        // records gather: as many are kept as a header's first cards take.
-        if (loose.size() > 2 * read + 64) loose.resize(read);
-    }
-    records.resize(filled);
-}
-
-void fits_file::release(hdu_entry& entry) {
-    if (!spare_) {
-        spare_ = std::make_unique<spare_storage>();
-        spare_->names.reused = true;
-    }
-    // A record array that was not taken (its header was longer) is loose.
-    for (keyword_record& kr : spare_->whole) spare_->loose.push_back(std::move(kr));
-    spare_->whole.clear();
-    spare_->whole.swap(entry.krs_);
-    // Its index is kept whole, for a next header of the same names.
-    name_scratch& names = spare_->names;
-    while (!names.released.empty()) names.nodes.push_back(names.released.extract(names.released.begin()));
-    names.released.swap(entry.krs_map_);
-}
+void fits_file::release(hdu_entry& entry) { spare_->release(entry); }
 
 std::size_t fits_file::cards_to_end() {
     std::size_t cards = 0;

@@ -93,7 +93,9 @@ TEST(HeaderModel, LongStringJoinedOverContinueCards) {
     auto joined = [](const hdu_entry& hdu) {
         hdu_entry::position pos = hdu.find_record("SOURCE");
         EXPECT_EQ(pos->get_string(), "hmi.lev1[:#1,&");  // the card's own value is kept
-        return hdu.long_string(pos);
+        std::string value = "replaced";
+        hdu.long_string(pos, value);
+        return value;
     };
     std::string released;
     std::istringstream in(bytes);

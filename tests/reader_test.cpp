@@ -8,11 +8,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <ios>
 #include <memory>
 #include <istream>
+#include <set>
 #include <stdexcept>
 #include <streambuf>
 #include <utility>
@@ -349,3 +351,58 @@ TEST(ReaderFraming, UnopenablePathIsAReadError) {
 }
 
 }  // namespace
+
+// Headers read one after another, each released after its callback, reuse
+// the storage of those before them: whatever the sequence (the same layout
+// again, another, shorter, longer, names given twice), every lookup by name
+// finds the first valued record of that name, and every value is the
+// header's own.
+TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
+    using names = std::vector<std::string>;
+    const names a = {"OBJECT", "EXPTIME", "COMMENT", "EXPTIME", "GAIN", "RA", "DEC", "GAIN"};
+    const names b = {"FILTER", "AIRMASS", "COMMENT", "DATE"};
+    const names shorter(a.begin(), a.begin() + 4);
+    names longer = a;
+    longer.insert(longer.end(), {"SEEING", "OBJECT", "MJD", "HISTORY"});
+    const std::vector<names> sequence = {a, a, b, a, shorter, longer, b, longer, shorter, a};
+
+    // Extension n holds `hdu * 1000 + position` in each valued card after its mandatory five.
+    constexpr std::size_t mandatory = 5;
+    std::string bytes = primary;
+    for (std::size_t n = 1; n <= sequence.size(); ++n) {
+        fitsb::hdu h = fitsb::image(8, {});
+        const names& cards = sequence[n - 1];
+        for (std::size_t i = 0; i < cards.size(); ++i) {
+            if (cards[i] == "COMMENT" || cards[i] == "HISTORY")
+                h.add(cards[i] + " no value");
+            else
+                h.integer(cards[i], static_cast<long long>(n * 1000 + i));
+        }
+        bytes += h.end().bytes();
+    }
+
+    for (fitsb::source s : fitsb::every_source) {
+        SCOPED_TRACE(fitsb::source_name(s));
+        std::size_t n = 0;
+        auto check = [&](const velmora::hdu_entry& hdu) {
+            if (n++ == 0) return;  // the primary HDU
+            const names& cards = sequence[n - 2];
+            ASSERT_EQ(hdu.krs_.size(), mandatory + cards.size() + 1);
+            std::set<std::string> distinct;
+            for (std::size_t i = 0; i < cards.size(); ++i) {
+                const velmora::keyword_record& kr = hdu.krs_[mandatory + i];
+                EXPECT_EQ(kr.index_, static_cast<std::int32_t>(mandatory + i));
+                if (kr.get_type() != velmora::KWRT_VALUE) continue;
+                distinct.insert(cards[i]);
+                EXPECT_EQ(kr.get_int(), static_cast<std::int32_t>((n - 1) * 1000 + i)) << cards[i];
+                const std::size_t first = static_cast<std::size_t>(std::find(cards.begin(), cards.end(), cards[i]) - cards.begin());
+                EXPECT_EQ(hdu.find_record(cards[i]) - hdu.krs_.begin(), static_cast<std::ptrdiff_t>(mandatory + first))
+                    << "HDU " << n << ": " << cards[i];
+            }
+            EXPECT_EQ(hdu.krs_map_.size(), mandatory + distinct.size()) << "HDU " << n;
+            EXPECT_EQ(hdu.find_record("NAXIS")->get_int(), 0);
+        };
+        fitsb::read_from(s, bytes, velmora::RM_HEADERS_ONLY, check, velmora::KM_RELEASE_HDUS);
+        EXPECT_EQ(n, 1 + sequence.size());
+    }
+}

@@ -41,24 +41,28 @@ inline const char* source_name(source s) {
     return s == source::file ? "file" : s == source::pipe ? "pipe" : s == source::memory ? "memory" : "istream";
 }
 
-// `bytes` read from a regular file, a pipe, memory or an std::istringstream.
-inline std::unique_ptr<velmora::fits_file> read_from(source s, const std::string& bytes, velmora::read_mode mode) {
+// `bytes` read from a regular file, a pipe, memory or an std::istringstream,
+// each HDU handed to `on_hdu` when given, and kept or released.
+inline std::unique_ptr<velmora::fits_file> read_from(source s, const std::string& bytes, velmora::read_mode mode,
+                                                     const velmora::fits_file::hdu_callback& on_hdu = {},
+                                                     velmora::keep_mode keep = velmora::KM_KEEP_HDUS) {
     switch (s) {
         case source::file: {
             temp_file f(bytes);
-            return std::make_unique<velmora::fits_file>(f.path(), mode);
+            return std::make_unique<velmora::fits_file>(f.path(), mode, on_hdu, keep);
         }
         case source::pipe: {
             piped_input pipe(bytes);
-            return std::make_unique<velmora::fits_file>(pipe.path(), mode);
+            return std::make_unique<velmora::fits_file>(pipe.path(), mode, on_hdu, keep);
         }
         case source::memory:
-            return std::make_unique<velmora::fits_file>(velmora::memory_input{bytes.data(), bytes.size()}, mode);
+            return std::make_unique<velmora::fits_file>(velmora::memory_input{bytes.data(), bytes.size()}, mode,
+                                                        on_hdu, keep);
         case source::stream:
             break;
     }
     std::istringstream in(bytes);
-    return std::make_unique<velmora::fits_file>(in, mode);
+    return std::make_unique<velmora::fits_file>(in, mode, on_hdu, keep);
 }
 
 // An error's text after the HDU and card it names: "HDU 2, card 9: text",
