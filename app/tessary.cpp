@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
 using namespace velmora;
 
 namespace {
@@ -38,15 +42,19 @@ public:
         line_start_ = used_;
     }
 
-    // Writes every line to `out`, each with one write (an unbuffered stream
-    // passes it on whole); false, with errno telling why, as soon as the
-    // output fails.
-    bool write(std::FILE* out) const {
+    // Writes the report to `out`, an unbuffered stream that passes each
+    // write on whole: line by line when `by_line` (a person watching a
+    // terminal sees each line as it comes), else chunk by chunk, each of 64
+    // KiB or more but the last. False, with errno telling why, as soon as
+    // the output fails.
+    bool write(std::FILE* out, bool by_line) const {
         for (const chunk& c : chunks_) {
             std::size_t begin = 0;
             for (std::size_t end : c.ends) {
-                if (std::fwrite(c.bytes.get() + begin, 1, end - begin, out) != end - begin) return false;
-                begin = end;
+                if (by_line || end == c.ends.back()) {
+                    if (std::fwrite(c.bytes.get() + begin, 1, end - begin, out) != end - begin) return false;
+                    begin = end;
+                }
             }
         }
         return true;
@@ -64,15 +72,16 @@ public:
     }
 
 private:
-    static constexpr std::size_t first_chunk = std::size_t{1} << 12;
+    static constexpr std::size_t first_chunk = std::size_t{1} << 16;
     static constexpr std::size_t last_chunk = std::size_t{1} << 20;
     struct chunk {
         std::unique_ptr<char[]> bytes;
         std::vector<std::size_t> ends;  // where each line ends in bytes
     };
 
-    // A new chunk, each twice the one before up to a MiB (a short report
-    // stays small), taking the line composed so far along.
+    // A new chunk, each twice the one before up to a MiB, taking the line
+    // composed so far along. A chunk holds 64 KiB or more of the report
+    // unless it is the last.
     void make_room(std::size_t n) {
         const std::size_t partial = used_ - line_start_;
         std::size_t size = chunks_.empty() ? first_chunk : std::min(2 * capacity_, last_chunk);
@@ -414,14 +423,24 @@ std::string error_line(const std::string& path, const std::exception& e) {
     return line;
 }
 
+// True when standard output is a terminal, where a person watches the
+// lines come; elsewhere the report goes out in large blocks.
+bool output_is_terminal() {
+#if defined(__unix__) || defined(__APPLE__)
+    return ::isatty(STDOUT_FILENO) != 0;
+#else
+    return true;
+#endif
+}
+
 int main(int argc, char* argv[]) {
     if (argc < 2) {
         std::cout << "Usage: tessary <FITS-file>" << std::endl;
         return 4;
     }
     const std::string path = argv[1];
-    // The report's standard output is unbuffered: each line goes out whole
-    // in one write as it is written, as though flushed after it.
+    // The report's standard output is unbuffered: each write below goes out
+    // whole, as though flushed after it.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     // Every header is read before the first line is printed, so a bad file
@@ -439,7 +458,7 @@ int main(int argc, char* argv[]) {
 
     // A report that could not be written (a full disk, a closed output) is a
     // failure, not a listing.
-    if (!report.write(stdout)) {
+    if (!report.write(stdout, output_is_terminal())) {
         std::cerr << "tessary: " << path << ": cannot write the report: " << std::strerror(errno) << std::endl;
         return 1;
     }

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -199,6 +201,40 @@ TEST(Report, SizesBeyond32BitsArePrintedWhole) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(skeleton(r.out), "Primary\nData: 8589934592B\n\nBinTable\nData: 8589934588B\n\n");
+}
+
+// To a file or a pipe the report goes out in blocks of 64 KiB or more; to a
+// terminal, line by line as a person watching expects. The write calls are
+// counted by strace.
+TEST(Report, WrittenInBlocksUnlessToATerminal) {
+    if (std::system("strace -o /dev/null true > /dev/null 2>&1") != 0) GTEST_SKIP() << "no strace that can trace here";
+    fitsb::hdu h = fitsb::primary(8, {});
+    for (int i = 0; i < 8000; ++i) h.integer("KEY" + std::to_string(i), i);
+    fitsb::temp_file f(h.end().bytes()), trace(""), out("");
+    const std::string report = fitsb::tessary(f.path()).out;
+    const std::size_t lines = static_cast<std::size_t>(std::count(report.begin(), report.end(), '\n'));
+    ASSERT_GT(report.size(), std::size_t{2} << 16);
+    const std::string tool = "strace -e trace=write -o " + trace.path() + " " + TESSARY_BINARY + " " + f.path();
+    const std::size_t blocks = report.size() / (1 << 16) + 1;
+    const struct {
+        std::string command;
+        std::size_t least_writes, most_writes;
+    } cases[] = {
+        {tool + " > " + out.path(), 1, blocks},
+        {tool + " | cat > " + out.path(), 1, blocks},
+        {"script -qec '" + tool + "' /dev/null > " + out.path(), lines, lines},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(std::system(c.command.c_str()), 0) << c.command;
+        std::istringstream calls(fitsb::slurp(trace.path()));
+        std::size_t writes = 0;
+        for (std::string call; std::getline(calls, call);) writes += call.compare(0, 8, "write(1,") == 0;
+        EXPECT_GE(writes, c.least_writes) << c.command;
+        EXPECT_LE(writes, c.most_writes) << c.command;
+        std::string shown = fitsb::slurp(out.path());
+        shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());  // the terminal's line ends
+        EXPECT_EQ(shown, report) << c.command;
+    }
 }
 
 TEST(Report, EmptyOrShortFileIsNoFitsFile) {
