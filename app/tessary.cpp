@@ -36,6 +36,13 @@ public:
         std::memcpy(chunks_.back().bytes.get() + used_, text, n);
         used_ += n;
     }
+    // Room for `n` more bytes of the line being composed, written from the
+    // pointer returned; keep() then takes them up to `end`.
+    char* room(std::size_t n) {
+        if (capacity_ - used_ < n) make_room(n);
+        return chunks_.back().bytes.get() + used_;
+    }
+    void keep(const char* end) { used_ = static_cast<std::size_t>(end - chunks_.back().bytes.get()); }
     // Ends the line being composed, its newline included.
     void end_line() {
         chunks_.back().ends.push_back(used_);
@@ -101,12 +108,6 @@ private:
 };
 
 composed_report report;
-
-// Appends text to the line being composed.
-void put(const char* text, std::size_t n) { report.append(text, n); }
-void put(const std::string& text) { put(text.data(), text.size()); }
-void put(const char* text) { put(text, std::strlen(text)); }
-void put(char c) { put(&c, 1); }
 
 // Powers of ten that a double holds exactly.
 constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -224,27 +225,61 @@ bool has_control_byte(const char* p, std::size_t n) {
     return false;
 }
 
-// Appends bytes taken from the file as a line can show them (control bytes
-// as \xNN). FITS headers hold only printable ASCII, so a conforming file
-// prints unchanged, while a hostile one can neither split a line nor send
-// the terminal an escape sequence.
-void put_file_text(const std::string& text) {
-    if (has_control_byte(text.data(), text.size()))
-        put(printable(text));
-    else
-        put(text);
+// Writes bytes taken from the file at `o` as a line can show them (control
+// bytes as \xNN); returns the end. FITS headers hold only printable ASCII,
+// so a conforming file prints unchanged, while a hostile one can neither
+// split a line nor send the terminal an escape sequence. Needs room for four
+// times the text.
+char* put_file_text(char* o, const std::string& text) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    if (!has_control_byte(p, n)) {
+        std::memcpy(o, p, n);
+        return o + n;
+    }
+    static const char hex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char b = static_cast<unsigned char>(p[i]);
+        if (b < 0x20 || b == 0x7f) {
+            *o++ = '\\';
+            *o++ = 'x';
+            *o++ = hex[b >> 4];
+            *o++ = hex[b & 15];
+        } else {
+            *o++ = static_cast<char>(b);
+        }
+    }
+    return o;
 }
 
-// Appends a number in the report's notation: integers in decimal, doubles in
-// general notation with 15 significant digits (as printf's %.15g).
+// Writes a number at `o` in the report's notation and returns the end:
+// integers in decimal, doubles in general notation with 15 significant
+// digits (as printf's %.15g).
 template <typename Integer>
-void append(Integer value) {
-    char text[24];
-    put(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+char* put_number(char* o, Integer value) {
+    return std::to_chars(o, o + 24, value).ptr;
 }
-void append(double value) {
-    char text[64];
-    put(text, static_cast<std::size_t>(format_double(text, value) - text));
+char* put_number(char* o, double value) { return format_double(o, value); }
+
+// Writes "(re,im)" at `o`.
+template <typename Part>
+char* put_pair(char* o, const std::pair<Part, Part>& z) {
+    *o++ = '(';
+    o = put_number(o, z.first);
+    *o++ = ',';
+    o = put_number(o, z.second);
+    *o++ = ')';
+    return o;
+}
+
+// Appends text to the line being composed.
+void put(const char* text, std::size_t n) { report.append(text, n); }
+void put(const std::string& text) { put(text.data(), text.size()); }
+void put(const char* text) { put(text, std::strlen(text)); }
+void put(char c) { put(&c, 1); }
+template <typename Number>
+void append(Number value) {
+    report.keep(put_number(report.room(64), value));
 }
 
 // Ends the line with its newline and keeps it for the report.
@@ -253,56 +288,68 @@ void write_line() {
     report.end_line();
 }
 
-// Appends the value of the valued keyword at `pos` of `entry` in the
-// report's notation; a string that ends in '&' is shown whole, continued
-// over the CONTINUE cards that follow it.
-void append_value(const hdu_entry& entry, hdu_entry::position pos, std::int32_t dt) {
-    const keyword_record& kr = *pos;
-    switch (dt) {
-        case DT_BOOL:
-            put(kr.get_bool() ? "TRUE" : "FALSE");
-            break;
-        case DT_INT:
-            append(kr.get_int());
-            break;
-        case DT_INT64:
-            append(kr.get_int64());
-            break;
-        case DT_DOUBLE:
-            append(kr.get_double());
-            break;
-        case DT_STRING: {
-            const std::string& value = kr.get_string();
-            if (!value.empty() && value.back() == '&') {
-                static std::string joined;  // its storage serves every long string
-                entry.long_string(pos, joined);
-                put_file_text(joined);
-            } else {
-                put_file_text(value);
-            }
-            break;
-        }
-        case DT_COMPLEX_INT: {
-            const std::pair<std::int32_t, std::int32_t>& z = kr.get_complex_int();
-            put('(');
-            append(z.first);
-            put(',');
-            append(z.second);
-            put(')');
-            break;
-        }
-        case DT_COMPLEX_DOUBLE: {
-            const std::pair<double, double>& z = kr.get_complex_double();
-            put('(');
-            append(z.first);
-            put(',');
-            append(z.second);
-            put(')');
-            break;
-        }
-        default:
-            VELMORA_ASSERT(0);
+// The string the line of the valued keyword at `pos` shows: its value,
+// continued over the CONTINUE cards that follow when it ends in '&'.
+const std::string& shown_string(const hdu_entry& entry, hdu_entry::position pos) {
+    const std::string& value = pos->get_string();
+    if (value.empty() || value.back() != '&') return value;
+    static std::string joined;  // its storage serves every long string
+    entry.long_string(pos, joined);
+    return joined;
+}
+
+// "[type]=" for each DT_* code, the printed name between the brackets,
+// padded so that each is copied whole.
+struct type_bracket {
+    char text[24];
+    std::size_t size;
+};
+const std::array<type_bracket, data_type_count> type_brackets = [] {
+    std::array<type_bracket, data_type_count> brackets{};
+    for (std::int32_t dt = 0; dt < data_type_count; ++dt) {
+        const std::string text = std::string("[") + data_type_name[dt] + "]=";
+        std::memcpy(brackets[dt].text, text.data(), text.size());
+        brackets[dt].size = text.size();
     }
+    return brackets;
+}();
+
+// The line of the valued keyword at `pos`: NAME[type]=value, composed in
+// place in the report.
+void write_keyword_line(const hdu_entry& entry, hdu_entry::position pos) {
+    const keyword_record& kr = *pos;
+    const std::int32_t dt = kr.get_dt();
+    const std::string& name = kr.get_name();
+    const bool valued = dt != DT_UNKNOWN && !kr.is_null();
+    const std::string* text = valued && dt == DT_STRING ? &shown_string(entry, pos) : nullptr;
+    // Room for the name and string escaped, the brackets and any other value.
+    char* o = report.room(4 * (name.size() + (text ? text->size() : 0)) + 96);
+    o = put_file_text(o, name);
+    std::memcpy(o, type_brackets[dt].text, sizeof type_brackets[dt].text);
+    o += type_brackets[dt].size;
+    if (valued) {
+        switch (dt) {
+            case DT_BOOL:
+                if (kr.get_bool()) {
+                    std::memcpy(o, "TRUE", 4);
+                    o += 4;
+                } else {
+                    std::memcpy(o, "FALSE", 5);
+                    o += 5;
+                }
+                break;
+            case DT_INT: o = put_number(o, kr.get_int()); break;
+            case DT_INT64: o = put_number(o, kr.get_int64()); break;
+            case DT_DOUBLE: o = put_number(o, kr.get_double()); break;
+            case DT_STRING: o = put_file_text(o, *text); break;
+            case DT_COMPLEX_INT: o = put_pair(o, kr.get_complex_int()); break;
+            case DT_COMPLEX_DOUBLE: o = put_pair(o, kr.get_complex_double()); break;
+            default: VELMORA_ASSERT(0);
+        }
+    }
+    *o++ = '\n';
+    report.keep(o);
+    report.end_line();
 }
 
 // Writes a line holding `prefix`, `size` and "B".
@@ -315,26 +362,14 @@ void write_size_line(const char* prefix, std::uint64_t size) {
 
 }  // namespace
 
-// "[type]=" for each DT_* code, the printed name between the brackets.
-const std::array<std::string, data_type_count> type_brackets = [] {
-    std::array<std::string, data_type_count> texts;
-    for (std::int32_t dt = 0; dt < data_type_count; ++dt) texts[dt] = std::string("[") + data_type_name[dt] + "]=";
-    return texts;
-}();
-
 // One line per valued keyword: NAME[type]=value, in card order.
 void list_keywords(const hdu_entry& entry) {
     for (auto pos = entry.krs_.begin(); pos != entry.krs_.end(); ++pos) {
         const keyword_record& kr = *pos;
         switch (kr.get_type()) {
-            case KWRT_VALUE: {
-                std::int32_t dt = kr.get_dt();
-                put_file_text(kr.get_name());
-                put(type_brackets[dt]);
-                if (dt != DT_UNKNOWN && !kr.is_null()) append_value(entry, pos, dt);
-                write_line();
+            case KWRT_VALUE:
+                write_keyword_line(entry, pos);
                 break;
-            }
             case KWRT_END:
             case KWRT_COMMENT:
             case KWRT_HISTORY:

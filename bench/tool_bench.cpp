@@ -109,6 +109,12 @@ std::vector<workload> make_workloads(const std::string& dir, bool write) {
     headers("5000-small-HDUs", 5000, {{41, "A"}});
     headers("three-layouts-in-turn", 200, {{2000, "S"}, {2000, "E"}, {2000, "D"}});
     headers("long-and-short", 200, {{2000, "A"}, {40, "B"}});
+
+    // One primary header of 720,000 cards: nothing of an earlier header to reuse.
+    fitsb::hdu single = fitsb::primary(8, {});
+    if (write) bench::add_every_type_cards(single, 720000 - 4, "P");
+    w.push_back({"single-header-720000", path("single"), blocks(80 * 720000), 720000});
+    if (write) write_file(w.back().path, single.end().bytes());
     return w;
 }
 

@@ -234,25 +234,55 @@ public:
     // Record type (KWRT_*).
     std::int32_t get_type() const { return type_; }
     // True when the keyword has no value.
-    bool is_null() const;
+    bool is_null() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE);
+        return is_null_;
+    }
     // Data type of the value (DT_*).
-    std::int32_t get_dt() const;
+    std::int32_t get_dt() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE);
+        return dt_;
+    }
     // Keyword name.
-    const std::string& get_name() const;
+    const std::string& get_name() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE);
+        return name_;
+    }
     // Logical value.
-    bool get_bool() const;
+    bool get_bool() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_BOOL);
+        return bool_value_;
+    }
     // Integer value within 32 bits.
-    std::int32_t get_int() const;
+    std::int32_t get_int() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_INT);
+        return int_value_;
+    }
     // Integer value beyond 32 bits, within 64.
-    std::int64_t get_int64() const;
+    std::int64_t get_int64() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_INT64);
+        return int64_value_;
+    }
     // Floating value.
-    double get_double() const;
+    double get_double() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_DOUBLE);
+        return double_value_;
+    }
     // String value (also of a CONTINUE card).
-    const std::string& get_string() const;
+    const std::string& get_string() const {
+        VELMORA_ASSERT((type_==KWRT_VALUE||type_==KWRT_CONTINUE) && !is_null_ && dt_==DT_STRING);
+        return string_value_;
+    }
     // Complex value with integer parts (real, imaginary).
-    const std::pair<std::int32_t, std::int32_t>& get_complex_int() const;
+    const std::pair<std::int32_t, std::int32_t>& get_complex_int() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_COMPLEX_INT);
+        return complex_int_value_;
+    }
     // Complex value with floating parts (real, imaginary).
-    const std::pair<double, double>& get_complex_double() const;
+    const std::pair<double, double>& get_complex_double() const {
+        VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_COMPLEX_DOUBLE);
+        return complex_double_value_;
+    }
 
     std::int32_t type_ = KWRT_NONE;         // record type (KWRT_*)
     std::int32_t dt_ = DT_UNKNOWN;          // data type of the value (DT_*)

@@ -162,12 +162,31 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Converts a number to the nearest double, given its text (sign, mantissa
-// and exponent, the exponent letter at `letter` or npos), the value of its
-// significant digits (the first 19 of them), their count and the decimal
-// exponent of the last one. With at most 15 digits and a small exponent both
-// factors are exact doubles and one multiplication or division rounds
-// correctly; anything else goes through strtod, with E for D.
+// The nearest double of a number's text (`length` bytes at `text`: sign,
+// digits, point, exponent), the exponent letter at `letter` (npos: none)
+// read as E, through the C library. A number on a card is copied to the
+// stack for it.
+double text_to_double(const char* text, std::size_t length, std::size_t letter) {
+    char copy[card_size + 1];
+    std::string long_copy;
+    char* number = copy;
+    if (length > card_size) {
+        long_copy.assign(text, length);
+        number = &long_copy[0];
+    } else {
+        std::memcpy(copy, text, length);
+        copy[length] = '\0';
+    }
+    if (letter < length) number[letter] = 'e';
+    return std::strtod(number, nullptr);
+}
+
+// Converts a number to the nearest double, given its text (as for
+// text_to_double), the value of its first significant digits (at most 19),
+// their count and the decimal exponent of the last of them. With at most 15
+// digits and a small exponent both factors are exact doubles and one
+// multiplication or division rounds correctly; anything else goes through
+// the C library.
 double decimal_to_double(const char* text, std::size_t length, std::size_t letter, bool negative,
                          std::uint64_t mantissa, std::size_t digits, int exponent) {
     if (digits <= 15 && exponent >= -22 && exponent <= 22) {
@@ -175,9 +194,7 @@ double decimal_to_double(const char* text, std::size_t length, std::size_t lette
         value = exponent < 0 ? value / exact_powers_of_ten[-exponent] : value * exact_powers_of_ten[exponent];
         return negative ? -value : value;
     }
-    std::string number(text, length);
-    if (letter < length) number[letter] = 'e';
-    return std::strtod(number.c_str(), nullptr);
+    return text_to_double(text, length, letter);
 }
 
 // Sets a record's string to `n` bytes of a card: in the storage it has when
@@ -292,24 +309,13 @@ const char* type_wanted(std::int32_t dt, const keyword_record& kr) {
     fail_about(kr.name_, record_text(kr), message);
 }
 
-// The type and value of an integer read as its sign and the magnitude of
-// its digits (`overflow`: beyond 64 bits unsigned): DT_INT or DT_INT64 for
-// the narrowest that holds it exactly, else DT_DOUBLE, the nearest double of
-// its text (`n` bytes at `text`, sign and digits).
-std::int32_t integer_type(bool negative, std::uint64_t magnitude, bool overflow, const char* text,
-                          std::size_t n, std::int64_t& int_value, double& double_value) {
+// The type and value of an integer of at most 19 significant digits, given
+// its sign and magnitude: DT_INT or DT_INT64 for the narrowest that holds it
+// exactly, else DT_DOUBLE, the nearest double.
+std::int32_t integer_type(bool negative, std::uint64_t magnitude, std::int64_t& int_value, double& double_value) {
     constexpr std::uint64_t int32_limit = std::uint64_t{1} << 31, int64_limit = std::uint64_t{1} << 63;
-    const std::uint64_t limit = negative ? int64_limit : int64_limit - 1;
-    if (overflow || magnitude > limit) {
-        // A number on a card is read from a copy on the stack.
-        char digits[card_size + 1];
-        if (n > card_size) {
-            double_value = std::strtod(std::string(text, n).c_str(), nullptr);
-            return DT_DOUBLE;
-        }
-        std::memcpy(digits, text, n);
-        digits[n] = '\0';
-        double_value = std::strtod(digits, nullptr);
+    if (magnitude > (negative ? int64_limit : int64_limit - 1)) {
+        double_value = negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
         return DT_DOUBLE;
     }
     // -2^63 has no positive counterpart: negated one below it.
@@ -317,13 +323,33 @@ std::int32_t integer_type(bool negative, std::uint64_t magnitude, bool overflow,
     return magnitude <= (negative ? int32_limit : int32_limit - 1) ? DT_INT : DT_INT64;
 }
 
+// The nearest double of an integer of 20 significant digits or more (beyond
+// 64 bits), `length` bytes of sign and digits at `text`.
+double wide_integer_to_double(const char* text, std::size_t length, bool negative) {
+#ifdef __SIZEOF_INT128__
+    // Up to 38 digits the integer is held exactly, and converted once.
+    __extension__ typedef unsigned __int128 uint128;
+    std::size_t k = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    while (k < length && text[k] == '0') ++k;
+    if (length - k <= 38) {
+        uint128 magnitude = 0;
+        for (; k < length; ++k) magnitude = magnitude * 10 + static_cast<unsigned>(text[k] - '0');
+        const double value = static_cast<double>(magnitude);
+        return negative ? -value : value;
+    }
+#else
+    (void)negative;
+#endif
+    return text_to_double(text, length, std::string::npos);
+}
+
 }  // namespace
 
-// One pass over the number: an optionally signed integer, at its exact value;
-// when a '.', E or D follows its digits (or stands at `pos`), a floating
-// number instead: sign, mantissa with at least one digit and an exponent
-// introduced by E, e, D or d. A floating number without a mantissa digit is
-// 0.0 and leaves `pos`, as does an integer without digits (DT_INT 0).
+// One pass over the number: an optionally signed integer, at its exact
+// value; when a '.', E or D follows its digits (or stands at `pos`), a
+// floating number instead: sign, mantissa with at least one digit and an
+// exponent introduced by E, e, D or d. A floating number without a mantissa
+// digit is 0.0 and leaves `pos`, as does an integer without digits (DT_INT 0).
 std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_t& int_value,
                           double& double_value) {
     const char* text = card.data();
@@ -334,21 +360,18 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
     bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
-    std::uint64_t magnitude = 0;  // the integer's, while it fits
-    bool overflow = false;        // the integer is beyond 64 bits
-    std::uint64_t mantissa = 0;  // the first 19 significant digits
-    std::size_t digits = 0;      // significant digits, leading zeros dropped
-    auto digit = [&](char d) {
-        if (digits == 0 && d == '0') return;
-        if (++digits <= 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(d - '0');
-    };
+    // The digits as they come: the first 19 significant ones as a number,
+    // their count, and the decimal exponent of the last one kept.
+    std::uint64_t mantissa = 0;
+    std::size_t digits = 0;
+    int exponent = 0;
     const std::size_t integer_start = i;
     for (; i < n && is_digit(text[i]); ++i) {
-        const std::uint64_t d = static_cast<std::uint64_t>(text[i] - '0');
-        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - d) / 10)
-            overflow = true;
+        if (digits == 0 && text[i] == '0') continue;  // a leading zero
+        if (++digits <= 19)
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
         else
-            magnitude = magnitude * 10 + d;
+            ++exponent;
     }
     const bool integer = i > integer_start;
     const std::size_t after = integer ? i : pos;
@@ -359,16 +382,21 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
             int_value = 0;
             return DT_INT;
         }
-        return integer_type(negative, magnitude, overflow, text + start, i - start, int_value, double_value);
+        if (digits <= 19) return integer_type(negative, mantissa, int_value, double_value);
+        double_value = wide_integer_to_double(text + start, i - start, negative);
+        return DT_DOUBLE;
     }
 
-    for (std::size_t k = integer_start; k < i; ++k) digit(text[k]);
     bool has_mantissa = integer;
-    int exponent = 0;  // decimal exponent of the last digit
     if (i < n && text[i] == '.') {
-        for (++i; i < n && is_digit(text[i]); ++i, has_mantissa = true) {
-            digit(text[i]);
-            --exponent;
+        for (++i; i < n && is_digit(text[i]); ++i) {
+            has_mantissa = true;
+            if (digits == 0 && text[i] == '0') {
+                --exponent;  // a zero before the first significant digit
+            } else if (++digits <= 19) {
+                mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
+                --exponent;
+            }
         }
     }
     if (!has_mantissa) {
@@ -385,7 +413,7 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
             read_decimal(card, end, power);
             letter = i - start;
             // An exponent beyond the 32-bit range saturates; it is far
-            // outside the double range either way, so strtod decides.
+            // outside the double range either way, so the C library decides.
             exponent = power > 1000 || power < -1000 || exponent + power > 1000 || exponent + power < -1000
                            ? 10000
                            : exponent + power;
@@ -560,60 +588,6 @@ void keyword_record::parse_comment(const std::string& card, std::size_t start) {
     }
     while (end > start && card[end - 1] == ' ') --end;
     assign_exact(comment_, card.data() + start, end - start);
-}
-
-// ---------------------------------------------------------------------------
-// Keyword record accessors
-// ---------------------------------------------------------------------------
-
-bool keyword_record::is_null() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE);
-    return is_null_;
-}
-
-std::int32_t keyword_record::get_dt() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE);
-    return dt_;
-}
-
-const std::string& keyword_record::get_name() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE);
-    return name_;
-}
-
-bool keyword_record::get_bool() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_BOOL);
-    return bool_value_;
-}
-
-std::int32_t keyword_record::get_int() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_INT);
-    return int_value_;
-}
-
-std::int64_t keyword_record::get_int64() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_INT64);
-    return int64_value_;
-}
-
-double keyword_record::get_double() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_DOUBLE);
-    return double_value_;
-}
-
-const std::string& keyword_record::get_string() const {
-    VELMORA_ASSERT((type_==KWRT_VALUE||type_==KWRT_CONTINUE) && !is_null_ && dt_==DT_STRING);
-    return string_value_;
-}
-
-const std::pair<std::int32_t, std::int32_t>& keyword_record::get_complex_int() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_COMPLEX_INT);
-    return complex_int_value_;
-}
-
-const std::pair<double, double>& keyword_record::get_complex_double() const {
-    VELMORA_ASSERT(type_==KWRT_VALUE && !is_null_ && dt_==DT_COMPLEX_DOUBLE);
-    return complex_double_value_;
 }
 
 // ---------------------------------------------------------------------------

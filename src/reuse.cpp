@@ -51,6 +51,31 @@ std::uint64_t name_key(const std::string& name) {
 }
 
 std::uint64_t length_of(const named_record& n) { return n.length_and_position >> 32; }
+
+// Sorts names given in card order by key, then length, then position. A
+// long header's names are sorted by a stable radix sort on the length and
+// the eight key bytes, least significant first (positions stay in card
+// order among equal names), passing over the bytes that all names share;
+// `spare` is its second buffer.
+void sort_names(std::vector<named_record>& names, std::vector<named_record>& spare) {
+    const std::size_t n = names.size();
+    if (n < 256) {
+        std::sort(names.begin(), names.end());
+        return;
+    }
+    spare.resize(n);
+    for (int pass = 0; pass < 9; ++pass) {
+        auto byte = [pass](const named_record& r) {
+            return static_cast<std::size_t>(pass == 0 ? length_of(r) & 0xff : r.key >> (8 * (pass - 1)) & 0xff);
+        };
+        std::size_t start[257] = {};
+        for (const named_record& r : names) ++start[byte(r) + 1];
+        if (std::find(start + 1, start + 257, n) != start + 257) continue;  // one byte for all
+        for (std::size_t b = 1; b < 257; ++b) start[b] += start[b - 1];
+        for (const named_record& r : names) spare[start[byte(r)]++] = r;
+        names.swap(spare);
+    }
+}
 std::int32_t position_of(const named_record& n) { return static_cast<std::int32_t>(n.length_and_position & 0xffffffffu); }
 
 }  // namespace
@@ -123,7 +148,7 @@ void spare_storage::index(hdu_entry& entry) {
     // record of a name sorts first. A card's name has at most eight bytes,
     // so its key and length tell it apart from every other.
     sorted_ = order_;
-    std::sort(sorted_.begin(), sorted_.end());
+    sort_names(sorted_, radix_);
     name_index& index = entry.krs_map_;
     for (std::size_t k = 0; k < sorted_.size(); ++k) {
         if (k > 0 && sorted_[k].key == sorted_[k - 1].key && length_of(sorted_[k]) == length_of(sorted_[k - 1]))

@@ -107,6 +107,7 @@ private:
     std::size_t next_index_ = 0;                        // the kept index to drop when all are taken
     std::vector<named_record> order_;                   // valued names and positions of the header indexed last
     std::vector<named_record> sorted_;                  // the same, sorted: the order of the index
+    std::vector<named_record> radix_;                   // sorting space
     std::vector<name_index::node_type> nodes_;          // nodes of dropped indexes
 };
 

@@ -364,7 +364,9 @@ TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
     const names shorter(a.begin(), a.begin() + 4);
     names longer = a;
     longer.insert(longer.end(), {"SEEING", "OBJECT", "MJD", "HISTORY"});
-    const std::vector<names> sequence = {a, a, b, a, shorter, longer, b, longer, shorter, a};
+    names many;  // long enough to be sorted apart, with names given twice
+    for (int i = 0; i < 400; ++i) many.push_back("K" + std::to_string((i * 7) % 350));
+    const std::vector<names> sequence = {a, a, b, a, shorter, longer, b, longer, shorter, a, many, b, many};
 
     // Extension n holds `hdu * 1000 + position` in each valued card after its mandatory five.
     constexpr std::size_t mandatory = 5;
