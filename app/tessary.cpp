@@ -115,12 +115,13 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The 15 significant digits that %.15g rounds a positive normal `value` to,
-// as an integer of 15 digits and the decimal exponent of its first, found
-// with a scaling and checked by converting back; false when that check
-// fails, or the exponent is out of the exact powers' reach. A 15-digit
-// decimal that converts back to `value` is the one nearest to it: 15-digit
-// decimals lie further apart than twice the distance to the nearest double.
-// Values read from cards of at most 15 digits always pass.
+// as an integer of 15 digits and the decimal exponent of its first; false
+// when they cannot be told with certainty here. One scaling by an exact
+// power of ten, rounded once, lands within 1/16 of value x 10^k (below 2^50
+// a double's step is at most 1/8), so unless the scaled value lies within
+// 1/16 of halfway between two integers, the nearer integer is the one the
+// exact value rounds to. Values read from cards of at most 15 digits lie
+// within 1/16 of an integer and always pass; the rest fall back.
 bool fifteen_digits(double value, std::uint64_t& digits, int& exponent) {
     constexpr std::uint64_t lowest = 100000000000000u, limit = 1000000000000000u;
     // floor(log10(value)), or one less, from the binary exponent: 78913 /
@@ -133,12 +134,13 @@ bool fifteen_digits(double value, std::uint64_t& digits, int& exponent) {
         const int k = 14 - e;
         if (k > 22 || k < -22) return false;
         const double scaled = k >= 0 ? value * exact_powers_of_ten[k] : value / exact_powers_of_ten[-k];
-        const std::uint64_t m = static_cast<std::uint64_t>(scaled + 0.5);
+        if (scaled >= static_cast<double>(limit)) continue;
+        const double whole = std::floor(scaled);
+        const double fraction = scaled - whole;  // exact
+        if (fraction >= 0.4375 && fraction <= 0.5625) return false;  // too near halfway to tell
+        const std::uint64_t m = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
         if (m >= limit) continue;
         if (m < lowest) return false;
-        const double back = k >= 0 ? static_cast<double>(m) / exact_powers_of_ten[k]
-                                   : static_cast<double>(m) * exact_powers_of_ten[-k];
-        if (back != value) return false;
         digits = m;
         exponent = e;
         return true;

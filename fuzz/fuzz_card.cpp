@@ -142,6 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     report.clear();
     if (kr.type_ == KWRT_VALUE ? text.empty() || text.back() != '\n' : !text.empty())
         finding("listing line missing or unexpected");
+    // A double is listed as printf's %.15g writes it.
+    if (kr.type_ == KWRT_VALUE && !kr.is_null_ && (kr.dt_ == DT_DOUBLE || kr.dt_ == DT_COMPLEX_DOUBLE)) {
+        char expected[160];
+        if (kr.dt_ == DT_DOUBLE)
+            std::snprintf(expected, sizeof expected, "%.15g\n", kr.double_value_);
+        else
+            std::snprintf(expected, sizeof expected, "(%.15g,%.15g)\n", kr.complex_double_value_.first,
+                          kr.complex_double_value_.second);
+        if (text.substr(text.rfind("]=") + 2) != expected) finding("double listed other than printf writes it");
+    }
     // An integer is listed as the card's own digits, whatever its size.
     if (kr.type_ == KWRT_VALUE && (kr.dt_ == DT_INT || kr.dt_ == DT_INT64)) {
         const std::string listed = text.substr(text.rfind("]=") + 2);

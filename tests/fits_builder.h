@@ -227,6 +227,9 @@ inline std::string sample(const std::string& name) { return std::string(TESSARY_
 // MiB is also read from memory and from an istream, which must agree.
 run_result kept_report(const std::string& path);
 
+// A double as the report writes it.
+std::string formatted(double value);
+
 // Runs the built tessary on one path; the report of the kept HDUs must be the
 // same. A regular file of up to 3 GiB is also
 // read through a pipe (as /dev/stdin), which must give the same output,

@@ -34,6 +34,11 @@ run_result compose(const std::string& path, Read read) {
 
 }  // namespace
 
+std::string formatted(double value) {
+    char text[64];
+    return std::string(text, static_cast<std::size_t>(format_double(text, value) - text));
+}
+
 run_result kept_report(const std::string& path) {
     run_result kept = compose(path, [&] {
         fits_file file(path, RM_HEADERS_ONLY);
