@@ -148,36 +148,88 @@ bool fifteen_digits(double value, std::uint64_t& digits, int& exponent) {
     return false;
 }
 
-// Lays out `count` significant digits whose first has the decimal exponent
-// `exponent` as %.15g does: fixed notation for exponents from -4 to 14,
-// else d.ddde+XX with at least two exponent digits.
-char* lay_out(char* o, bool negative, const char* digits, std::size_t count, int exponent) {
+// "00" to "99": decimal digits are written two at a time.
+const std::array<char, 200> digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Powers of ten as integers, for splitting digits.
+constexpr std::uint64_t integer_powers_of_ten[] = {1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u,
+                                                   100000000u, 1000000000u, 10000000000u, 100000000000u,
+                                                   1000000000000u, 10000000000000u, 100000000000000u,
+                                                   1000000000000000u};
+
+// Writes the `width` decimal digits of `v` (below 10^width, leading zeros
+// included) at `o`.
+void write_digits(char* o, std::uint64_t v, std::size_t width) {
+    char* p = o + width;
+    while (p - o >= 2) {
+        p -= 2;
+        std::memcpy(p, &digit_pairs[static_cast<std::size_t>(v % 100) * 2], 2);
+        v /= 100;
+    }
+    if (p > o) *--p = static_cast<char>('0' + v);
+}
+
+// Lays out the `count` significant digits of `m` (at most 15, the last not
+// 0 unless m is), the first with the decimal exponent `exponent`, as %.15g
+// does: fixed notation for exponents from -4 to 14, else d.ddde+XX with at
+// least two exponent digits.
+char* lay_out(char* o, bool negative, std::uint64_t m, std::size_t count, int exponent) {
     if (negative) *o++ = '-';
     if (exponent < -4 || exponent >= 15) {
-        *o++ = digits[0];
+        // The digits one place on, the first then moved before the point.
+        write_digits(o + 1, m, count);
+        o[0] = o[1];
         if (count > 1) {
-            *o++ = '.';
-            for (std::size_t k = 1; k < count; ++k) *o++ = digits[k];
+            o[1] = '.';
+            o += count + 1;
+        } else {
+            o += 1;
         }
         *o++ = 'e';
         *o++ = exponent < 0 ? '-' : '+';
-        const int magnitude = exponent < 0 ? -exponent : exponent;
-        if (magnitude < 10) *o++ = '0';
-        return std::to_chars(o, o + 4, magnitude).ptr;
+        const unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
+        if (magnitude >= 100) *o++ = static_cast<char>('0' + magnitude / 100);
+        std::memcpy(o, &digit_pairs[(magnitude % 100) * 2], 2);
+        return o + 2;
     }
-    if (exponent >= 0) {
-        for (std::size_t k = 0; k <= static_cast<std::size_t>(exponent); ++k) *o++ = k < count ? digits[k] : '0';
-        if (count > static_cast<std::size_t>(exponent) + 1) {
-            *o++ = '.';
-            for (std::size_t k = static_cast<std::size_t>(exponent) + 1; k < count; ++k) *o++ = digits[k];
-        }
-    } else {
+    if (exponent < 0) {
+        const std::size_t zeros = static_cast<std::size_t>(-exponent - 1);
         *o++ = '0';
         *o++ = '.';
-        for (int k = 0; k < -exponent - 1; ++k) *o++ = '0';
-        for (std::size_t k = 0; k < count; ++k) *o++ = digits[k];
+        std::memset(o, '0', zeros);
+        write_digits(o + zeros, m, count);
+        return o + zeros + count;
     }
-    return o;
+    const std::size_t whole = static_cast<std::size_t>(exponent) + 1;
+    if (count <= whole) {
+        write_digits(o, m, count);
+        std::memset(o + count, '0', whole - count);
+        return o + whole;
+    }
+    const std::uint64_t split = integer_powers_of_ten[count - whole];
+    write_digits(o, m / split, whole);
+    o[whole] = '.';
+    write_digits(o + whole + 1, m % split, count - whole);
+    return o + count + 1;
+}
+
+// Drops the trailing zeros of the 15 digits of `m`; returns how many are left.
+std::size_t strip_zeros(std::uint64_t& m) {
+    std::size_t count = 15;
+    for (std::size_t zeros : {8, 4, 2, 1}) {
+        if (m % integer_powers_of_ten[zeros] == 0) {
+            m /= integer_powers_of_ten[zeros];
+            count -= zeros;
+        }
+    }
+    return count;
 }
 
 // Writes `value` at `out` as printf's %.15g does and returns the end. The
@@ -188,27 +240,29 @@ char* lay_out(char* o, bool negative, const char* digits, std::size_t count, int
 // lays them out. Any other double goes through the 15-digit conversion.
 char* format_double(char* out, double value) {
     const bool negative = std::signbit(value);
-    char digits[24];
-    std::uint64_t fifteen = 0;
+    if (value == 0) {
+        if (negative) *out++ = '-';
+        *out = '0';
+        return out + 1;
+    }
+    std::uint64_t m = 0;
     int exponent = 0;
-    if (std::isnormal(value) && fifteen_digits(negative ? -value : value, fifteen, exponent)) {
-        std::to_chars(digits, digits + sizeof digits, fifteen);
-        std::size_t count = 15;
-        while (digits[count - 1] == '0') --count;
-        return lay_out(out, negative, digits, count, exponent);
+    if (std::isnormal(value) && fifteen_digits(negative ? -value : value, m, exponent)) {
+        const std::size_t count = strip_zeros(m);
+        return lay_out(out, negative, m, count, exponent);
     }
     char shortest[32];
     const char* end = std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific).ptr;
     const char* p = shortest + (negative ? 1 : 0);
-    std::size_t count = 0;
-    if ((value != 0 && !std::isnormal(value)) || *p < '0' || *p > '9')
+    if (!std::isnormal(value) || *p < '0' || *p > '9')
         return std::to_chars(out, out + 64, value, std::chars_format::general, 15).ptr;
-    digits[count++] = *p++;
+    std::size_t count = 1;
+    m = static_cast<std::uint64_t>(*p++ - '0');
     if (*p == '.')
-        for (++p; p < end && *p != 'e' && count < sizeof digits; ++p) digits[count++] = *p;
+        for (++p; p < end && *p != 'e' && count <= 15; ++p, ++count) m = m * 10 + static_cast<std::uint64_t>(*p - '0');
     if (count > 15 || p >= end || *p != 'e') return std::to_chars(out, out + 64, value, std::chars_format::general, 15).ptr;
     std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
-    return lay_out(out, negative, digits, count, exponent);
+    return lay_out(out, negative, m, count, exponent);
 }
 
 // True when `n` bytes at `p` hold a control byte (below 0x20, or DEL);
@@ -460,6 +514,11 @@ std::string error_line(const std::string& path, const std::exception& e) {
     return line;
 }
 
+// The file read, left to the end of the process: the storage it keeps for
+// reuse (a long header's records and index) goes with the process at once
+// rather than record by record.
+fits_file* read_file = nullptr;
+
 // True when standard output is a terminal, where a person watches the
 // lines come; elsewhere the report goes out in large blocks.
 bool output_is_terminal() {
@@ -487,7 +546,7 @@ int main(int argc, char* argv[]) {
     // the data's sizes: the data is passed over (the file must still hold
     // it), never loaded.
     try {
-        fits_file file(path, RM_HEADERS_ONLY, report_hdu, KM_RELEASE_HDUS);
+        read_file = new fits_file(path, RM_HEADERS_ONLY, report_hdu, KM_RELEASE_HDUS);
     } catch (const std::exception& e) {
         std::cerr << error_line(path, e) << std::endl;
         return 1;

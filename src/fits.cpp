@@ -162,6 +162,23 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The value of the eight decimal digits at `p`: on a little-endian machine
+// in three multiplications, the digits taken as one word.
+std::uint64_t eight_digits(const char* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::uint64_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    w -= 0x3030303030303030u;
+    w = w * 10 + (w >> 8);  // pairs of digits
+    return (((w & 0x000000ff000000ffu) * (100 + (std::uint64_t{1000000} << 32))) +
+            (((w >> 16) & 0x000000ff000000ffu) * (1 + (std::uint64_t{10000} << 32)))) >> 32;
+#else
+    std::uint64_t value = 0;
+    for (int k = 0; k < 8; ++k) value = value * 10 + static_cast<std::uint64_t>(p[k] - '0');
+    return value;
+#endif
+}
+
 // The nearest double of a number's text (`length` bytes at `text`: sign,
 // digits, point, exponent), the exponent letter at `letter` (npos: none)
 // read as E, through the C library. A number on a card is copied to the
@@ -360,20 +377,29 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
     bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
-    // The digits as they come: the first 19 significant ones as a number,
-    // their count, and the decimal exponent of the last one kept.
+    // The digits as they come (a string's text ends in a NUL, which is no
+    // digit): the first 19 significant ones as a number, their count, and
+    // the decimal exponent of the last one kept.
     std::uint64_t mantissa = 0;
     std::size_t digits = 0;
     int exponent = 0;
-    const std::size_t integer_start = i;
-    for (; i < n && is_digit(text[i]); ++i) {
-        if (digits == 0 && text[i] == '0') continue;  // a leading zero
-        if (++digits <= 19)
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
-        else
-            ++exponent;
-    }
-    const bool integer = i > integer_start;
+    auto keep = [&](const char* run, std::size_t count) {
+        const std::size_t room = digits < 19 ? 19 - digits : 0;
+        const std::size_t kept = count < room ? count : room;
+        const char* d = run;
+        for (; d + 8 <= run + kept; d += 8) mantissa = mantissa * 100000000 + eight_digits(d);
+        for (; d < run + kept; ++d) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*d - '0');
+        digits += count;
+        return kept;
+    };
+    const char* p = text + i;
+    const char* const integer_start = p;
+    while (*p == '0') ++p;  // leading zeros
+    const char* run = p;
+    while (is_digit(*p)) ++p;
+    exponent += static_cast<int>(static_cast<std::size_t>(p - run) - keep(run, static_cast<std::size_t>(p - run)));
+    i = static_cast<std::size_t>(p - text);
+    const bool integer = p > integer_start;
     const std::size_t after = integer ? i : pos;
     const char next = after < n ? text[after] : '\0';
     if (next != '.' && next != 'E' && next != 'D') {
@@ -388,16 +414,18 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
     }
 
     bool has_mantissa = integer;
-    if (i < n && text[i] == '.') {
-        for (++i; i < n && is_digit(text[i]); ++i) {
-            has_mantissa = true;
-            if (digits == 0 && text[i] == '0') {
-                --exponent;  // a zero before the first significant digit
-            } else if (++digits <= 19) {
-                mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
-                --exponent;
-            }
+    if (text[i] == '.') {
+        p = text + i + 1;
+        const char* const fraction = p;
+        if (digits == 0) {
+            while (*p == '0') ++p;  // zeros before the first significant digit
+            exponent -= static_cast<int>(p - fraction);
         }
+        run = p;
+        while (is_digit(*p)) ++p;
+        exponent -= static_cast<int>(keep(run, static_cast<std::size_t>(p - run)));
+        has_mantissa = has_mantissa || p > fraction;
+        i = static_cast<std::size_t>(p - text);
     }
     if (!has_mantissa) {
         double_value = 0.0;
