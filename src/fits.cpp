@@ -141,10 +141,18 @@ constexpr std::uint64_t blank_word = 0x2020202020202020u;
 // First position at or after `pos` that holds no blank, or npos.
 std::size_t skip_blanks(const std::string& card, std::size_t pos) {
     const std::size_t n = card.size();
-    // Blank runs (a value right-justified to column 30) are passed eight at a time.
+    // Blank runs (a value right-justified to column 30) are passed eight at
+    // a time, and on a little-endian machine the first other byte of a word
+    // is found at once.
     for (std::uint64_t word; pos + 8 <= n; pos += 8) {
         std::memcpy(&word, card.data() + pos, 8);
-        if (word != blank_word) break;
+        if (word != blank_word) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            return pos + static_cast<std::size_t>(__builtin_ctzll(word ^ blank_word)) / 8;
+#else
+            break;
+#endif
+        }
     }
     for (; pos < n; ++pos)
         if (card[pos] != ' ') return pos;
@@ -1084,6 +1092,9 @@ namespace {
 constexpr std::size_t stream_step = std::size_t{1} << 16;
 // How far ahead cards_to_end looks for an END card (364 blocks).
 constexpr std::size_t end_look_ahead = std::size_t{1} << 20;
+// How far a sized input is counted on for END, and in what chunks.
+constexpr std::size_t end_count_ahead = std::size_t{1} << 26;
+constexpr std::size_t count_chunk = 64 * block_size;
 
 // True when the card at `card` is an END card: the name END, then a blank.
 bool is_end_card(const char* card) { return card[0] == 'E' && card[1] == 'N' && card[2] == 'D' && card[3] == ' '; }
@@ -1298,13 +1309,29 @@ std::size_t fits_file::cards_to_end() {
     }
     // The blocks after the current one, looked at ahead (past END too: the
     // reads that follow take them).
-    for (std::size_t offset = 0; offset < end_look_ahead; offset += block_size) {
+    std::size_t offset = 0;
+    for (; offset < end_look_ahead; offset += block_size) {
         const char* block = source_->look_ahead(offset, block_size);
         if (!block) return cards;
         for (std::size_t pos = 0; pos < block_size; pos += card_size) {
             ++cards;
             if (is_end_card(block + pos)) return cards;
         }
+    }
+    // A longer header of a sized input is counted on, peeked at in chunks
+    // that are not kept, so that its records are made room for at once
+    // rather than moved as they grow; only as far as a bounded span, and
+    // only when END is found there.
+    if (!source_->sized()) return cards;
+    std::unique_ptr<char[]> chunk(new char[count_chunk]);
+    std::size_t counted = cards;
+    for (; offset < end_count_ahead; offset += count_chunk) {
+        const std::size_t got = source_->peek(offset, chunk.get(), count_chunk, true) / card_size * card_size;
+        for (std::size_t pos = 0; pos < got; pos += card_size) {
+            ++counted;
+            if (is_end_card(chunk.get() + pos)) return counted;
+        }
+        if (got < count_chunk) break;
     }
     return cards;
 }

@@ -64,15 +64,20 @@ void sort_names(std::vector<named_record>& names, std::vector<named_record>& spa
         return;
     }
     spare.resize(n);
+    auto byte = [](const named_record& r, int pass) {
+        return static_cast<std::size_t>(pass == 0 ? length_of(r) & 0xff : r.key >> (8 * (pass - 1)) & 0xff);
+    };
+    // Where each byte value of each pass starts, counted in one reading.
+    std::size_t start[9][257] = {};
+    for (const named_record& r : names) {
+        ++start[0][(length_of(r) & 0xff) + 1];
+        for (int pass = 1; pass < 9; ++pass) ++start[pass][(r.key >> (8 * (pass - 1)) & 0xff) + 1];
+    }
     for (int pass = 0; pass < 9; ++pass) {
-        auto byte = [pass](const named_record& r) {
-            return static_cast<std::size_t>(pass == 0 ? length_of(r) & 0xff : r.key >> (8 * (pass - 1)) & 0xff);
-        };
-        std::size_t start[257] = {};
-        for (const named_record& r : names) ++start[byte(r) + 1];
-        if (std::find(start + 1, start + 257, n) != start + 257) continue;  // one byte for all
-        for (std::size_t b = 1; b < 257; ++b) start[b] += start[b - 1];
-        for (const named_record& r : names) spare[start[byte(r)]++] = r;
+        std::size_t* at = start[pass];
+        if (std::find(at + 1, at + 257, n) != at + 257) continue;  // one byte for all
+        for (std::size_t b = 1; b < 257; ++b) at[b] += at[b - 1];
+        for (const named_record& r : names) spare[at[byte(r, pass)]++] = r;
         names.swap(spare);
     }
 }

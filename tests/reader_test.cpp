@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <exception>
 #include <ios>
+#include <map>
 #include <memory>
 #include <istream>
 #include <set>
@@ -366,9 +367,11 @@ TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
     longer.insert(longer.end(), {"SEEING", "OBJECT", "MJD", "HISTORY"});
     names many;  // long enough to be sorted apart, with names given twice
     for (int i = 0; i < 400; ++i) many.push_back("K" + std::to_string((i * 7) % 350));
-    const std::vector<names> sequence = {a, a, b, a, shorter, longer, b, longer, shorter, a, many, b, many};
+    names huge;  // longer than the reader looks ahead for END
+    for (int i = 0; i < 15000; ++i) huge.push_back("H" + std::to_string(i % 14000));
+    const std::vector<names> sequence = {a, a, b, a, shorter, longer, b, longer, shorter, a, many, b, many, huge, a, huge};
 
-    // Extension n holds `hdu * 1000 + position` in each valued card after its mandatory five.
+    // Extension n holds `hdu * 100000 + position` in each valued card after its mandatory five.
     constexpr std::size_t mandatory = 5;
     std::string bytes = primary;
     for (std::size_t n = 1; n <= sequence.size(); ++n) {
@@ -378,7 +381,7 @@ TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
             if (cards[i] == "COMMENT" || cards[i] == "HISTORY")
                 h.add(cards[i] + " no value");
             else
-                h.integer(cards[i], static_cast<long long>(n * 1000 + i));
+                h.integer(cards[i], static_cast<long long>(n * 100000 + i));
         }
         bytes += h.end().bytes();
     }
@@ -390,15 +393,16 @@ TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
             if (n++ == 0) return;  // the primary HDU
             const names& cards = sequence[n - 2];
             ASSERT_EQ(hdu.krs_.size(), mandatory + cards.size() + 1);
+            std::map<std::string, std::size_t> first;  // of each name
+            for (std::size_t i = 0; i < cards.size(); ++i) first.emplace(cards[i], i);
             std::set<std::string> distinct;
             for (std::size_t i = 0; i < cards.size(); ++i) {
                 const velmora::keyword_record& kr = hdu.krs_[mandatory + i];
                 EXPECT_EQ(kr.index_, static_cast<std::int32_t>(mandatory + i));
                 if (kr.get_type() != velmora::KWRT_VALUE) continue;
                 distinct.insert(cards[i]);
-                EXPECT_EQ(kr.get_int(), static_cast<std::int32_t>((n - 1) * 1000 + i)) << cards[i];
-                const std::size_t first = static_cast<std::size_t>(std::find(cards.begin(), cards.end(), cards[i]) - cards.begin());
-                EXPECT_EQ(hdu.find_record(cards[i]) - hdu.krs_.begin(), static_cast<std::ptrdiff_t>(mandatory + first))
+                EXPECT_EQ(kr.get_int(), static_cast<std::int32_t>((n - 1) * 100000 + i)) << cards[i];
+                EXPECT_EQ(hdu.find_record(cards[i]) - hdu.krs_.begin(), static_cast<std::ptrdiff_t>(mandatory + first[cards[i]]))
                     << "HDU " << n << ": " << cards[i];
             }
             EXPECT_EQ(hdu.krs_map_.size(), mandatory + distinct.size()) << "HDU " << n;
