@@ -1,11 +1,11 @@
-// Times the tool on generated workloads, in turn with two references run
+// Times the tool on generated workloads, in turn with a reference run
 // moments apart, since the machines are shared and absolute times drift:
-// the write floor (a process that makes the same write(2) calls, one per
-// report line and of the same sizes, and nothing else) and head -c of the
-// file's header bytes. Prints medians of the times, of the paired ratios, of
-// the tool's peak memory and of its page faults; and for the large headers,
-// the instructions the whole tool runs per card under callgrind, which
-// counts the same on any machine (when valgrind is installed).
+// head -c of the file's header bytes. Prints medians of the times, of the
+// paired ratios, of the tool's peak memory and of its page faults, and the
+// tool's write calls (strace); and for the large headers, the instructions
+// the whole tool runs per card under callgrind and its heap allocations per
+// card under memcheck, which count the same on any machine (when valgrind is
+// installed).
 //
 //   tool_bench [runs] [directory] [tool] [workload]   (defaults: 5 runs, /tmp, the built tessary, all)
 //   tool_bench --write DIRECTORY                       (writes the workload files and keeps them)
@@ -189,44 +189,26 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-// Writes the length of every line the tool prints for `path` to `lengths`
-// (one 32-bit count each), for the write floor.
-void write_line_lengths(const std::string& tool, const std::string& path, const std::string& lengths) {
-    const std::string report = lengths + ".report";
-    std::string command = "'" + tool + "' '" + path + "' > '" + report + "'";
-    if (std::system(command.c_str()) != 0) {
-        std::cerr << "failed: " << command << '\n';
-        std::exit(1);
+// The tool's write(2) calls to standard output on `w` (to a file), counted
+// by strace; 0 without it.
+long write_calls(const std::string& tool, const workload& w) {
+    if (std::system("strace -o /dev/null true > /dev/null 2>&1") != 0) return 0;
+    const std::string trace = w.path + ".strace";
+    const std::string command = "strace -e trace=write -o '" + trace + "' '" + tool + "' '" + w.path + "' > '" +
+                                w.path + ".report'";
+    long calls = 0;
+    if (std::system(command.c_str()) == 0) {
+        std::ifstream in(trace);
+        for (std::string line; std::getline(in, line);) calls += line.compare(0, 8, "write(1,") == 0;
     }
-    std::ifstream in(report, std::ios::binary);
-    std::ofstream out(lengths, std::ios::binary | std::ios::trunc);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::uint32_t n = static_cast<std::uint32_t>(line.size() + 1);
-        out.write(reinterpret_cast<const char*>(&n), sizeof n);
-    }
-    std::filesystem::remove(report);
-}
-
-// The write floor: one write(2) to standard output per line, of each line's
-// length, and nothing else; what the tool's one write and flush per line
-// costs at the least.
-int write_floor(const std::string& lengths) {
-    std::ifstream in(lengths, std::ios::binary);
-    std::vector<std::uint32_t> sizes;
-    std::uint32_t n = 0;
-    while (in.read(reinterpret_cast<char*>(&n), sizeof n)) sizes.push_back(n);
-    static char text[1 << 16];
-    std::memset(text, 'x', sizeof text);
-    for (std::uint32_t size : sizes)
-        if (::write(1, text, std::min<std::size_t>(size, sizeof text)) < 0) return 1;
-    return 0;
+    std::filesystem::remove(trace);
+    std::filesystem::remove(w.path + ".report");
+    return calls;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc == 3 && std::string(argv[1]) == "--floor") return write_floor(argv[2]);
     if (argc == 3 && std::string(argv[1]) == "--write") {  // the workload files alone, for profiling
         make_workloads(argv[2], true);
         return 0;
@@ -235,7 +217,6 @@ int main(int argc, char* argv[]) {
     std::string dir = argc > 2 ? argv[2] : "/tmp";
     std::string tool_path = argc > 3 ? argv[3] : TESSARY_BINARY;
     const std::string only = argc > 4 ? argv[4] : "";
-    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     // The files are written by a child process: a process's peak memory is
     // passed on to the programs it starts, so this one stays small.
     pid_t writer = ::fork();
@@ -246,38 +227,31 @@ int main(int argc, char* argv[]) {
     ::waitpid(writer, nullptr, 0);
     std::vector<workload> workloads = make_workloads(dir, false);
 
-    std::printf("%-24s %9s %9s %9s %10s %9s %10s %9s %8s %10s %11s\n", "workload", "tool ms", "floor ms", "head ms",
-                "tool/floor", "tool/head", "peak MiB", "faults", "lines", "instr/card", "allocs/card");
+    std::printf("%-22s %9s %9s %9s %9s %8s %7s %10s %11s\n", "workload", "tool ms", "head ms", "tool/head",
+                "peak MiB", "faults", "writes", "instr/card", "allocs/card");
     for (const workload& w : workloads) {
         if (!only.empty() && w.name != only) continue;
-        const std::string lengths = w.path + ".lengths";
-        write_line_lengths(tool_path, w.path, lengths);
         const std::vector<std::string> tool = {tool_path, w.path};
-        const std::vector<std::string> floor = {self, "--floor", lengths};
         const std::vector<std::string> head = {"head", "-c", std::to_string(w.header_bytes), w.path};
-        // The three in turn, so that each ratio pairs runs made moments apart.
-        std::vector<double> tool_s, floor_s, head_s, to_floor, to_head, peaks, faults;
+        // The two in turn, so that each ratio pairs runs made moments apart.
+        std::vector<double> tool_s, head_s, to_head, peaks, faults;
         for (int i = 0; i < runs; ++i) {
-            measure t = run_once(tool), f = run_once(floor), h = run_once(head);
+            measure t = run_once(tool), h = run_once(head);
             tool_s.push_back(t.seconds);
-            floor_s.push_back(f.seconds);
             head_s.push_back(h.seconds);
-            to_floor.push_back(t.seconds / f.seconds);
             to_head.push_back(t.seconds / h.seconds);
             peaks.push_back(t.peak_mib);
             faults.push_back(static_cast<double>(t.faults));
         }
-        std::size_t lines = std::filesystem::file_size(lengths) / sizeof(std::uint32_t);
+        const long writes = write_calls(tool_path, w);
         const double per_card = instructions_per_card(tool_path, w);
         const double allocs = allocations_per_card(tool_path, w);
-        std::printf("%-24s %9.2f %9.2f %9.2f %10.2f %9.2f %10.1f %9.0f %8zu ", w.name.c_str(), median(tool_s) * 1e3,
-                    median(floor_s) * 1e3, median(head_s) * 1e3, median(to_floor), median(to_head), median(peaks),
-                    median(faults), lines);
+        std::printf("%-22s %9.2f %9.2f %9.2f %9.1f %8.0f %7ld ", w.name.c_str(), median(tool_s) * 1e3,
+                    median(head_s) * 1e3, median(to_head), median(peaks), median(faults), writes);
         if (per_card > 0)
             std::printf("%10.0f %11.3f\n", per_card, allocs);
         else
             std::printf("%10s %11s\n", "-", "-");
-        std::filesystem::remove(lengths);
     }
     for (const workload& w : workloads) std::filesystem::remove(w.path);
     return 0;
