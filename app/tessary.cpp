@@ -545,6 +545,8 @@ int main(int argc, char* argv[]) {
     // is kept until the end is what will be printed. The report needs only
     // the data's sizes: the data is passed over (the file must still hold
     // it), never loaded.
+    delete read_file;  // one an earlier call left, where main is called again in one process (the fuzzer)
+    read_file = nullptr;
     try {
         read_file = new fits_file(path, RM_HEADERS_ONLY, report_hdu, KM_RELEASE_HDUS);
     } catch (const std::exception& e) {
