@@ -153,6 +153,8 @@ struct error_location {
     std::string detail;         // one line a user needs to mend the file, control bytes as \xNN; "" when none
 };
 
+struct error_access;
+
 // What every error of this library carries besides its text: its location.
 class located_error {
 public:
@@ -160,23 +162,13 @@ public:
     // Where the error arose.
     const error_location& where() const noexcept { return where_; }
 
-    // For the library as it raises and passes on the error. The card at
-    // fault (0: none), and whether that is known yet.
-    void at_card(std::int32_t card);
-    bool card_known() const noexcept { return card_known_; }
-    // The input offset of what is at fault, when it is no card.
-    void at_offset(std::uint64_t offset);
-    // The keyword at fault and what the user is told about it.
-    void about(const std::string& keyword, const std::string& detail);
-    // Fills in the HDU, and the card and offset where they are not known
-    // yet; the location is then complete.
-    void place(std::int32_t hdu, std::int32_t card, std::uint64_t offset);
-    // True once the location is complete; an error of no HDU (the input
-    // cannot be opened or read) is complete from the start.
-    bool placed() const noexcept { return placed_; }
-    void at_no_hdu() { placed_ = true; }
-
 private:
+    friend struct error_access;  // the library, as it raises and places the error
+    void at_card(std::int32_t card);
+    void at_offset(std::uint64_t offset);
+    void about(const std::string& keyword, const std::string& detail);
+    void place(std::int32_t hdu, std::int32_t card, std::uint64_t offset);
+
     error_location where_;
     bool card_known_ = false;
     bool offset_known_ = false;
@@ -548,8 +540,7 @@ struct memory_input {
     std::size_t size;   // how many bytes
 };
 
-class byte_source;
-class spare_storage;
+class file_reader;
 
 // A FITS file, read whole at construction: every HDU in hdus_. The bytes
 // come from a path, memory or any std::istream, with the same result for the
@@ -579,7 +570,7 @@ public:
     fits_file(const std::string& path, read_mode mode, const hdu_callback& on_hdu, keep_mode keep = KM_KEEP_HDUS);
     // Reads every HDU of the bytes in memory; nothing is copied but what the
     // records and loaded data keep.
-    fits_file(memory_input bytes, read_mode mode = RM_LOAD_DATA);
+    explicit fits_file(memory_input bytes, read_mode mode = RM_LOAD_DATA);
     // As above, with a callback and keep mode as for a path.
     fits_file(memory_input bytes, read_mode mode, const hdu_callback& on_hdu, keep_mode keep = KM_KEEP_HDUS);
     // Reads every HDU from `in`, front to back, up to its end; a read that
@@ -591,7 +582,8 @@ public:
     fits_file(const fits_file&) = delete;
     fits_file& operator=(const fits_file&) = delete;
 
-    // Replaces `card` with the next 80 bytes of the current header.
+    // The block operations the HDU readers use while the file is read:
+    // replaces `card` with the next 80 bytes of the current header.
     void read_card(std::string& card);
     // Copies the next `n` data bytes to `dest`.
     void read_bytes(char* dest, std::uint64_t n);
@@ -602,74 +594,10 @@ public:
     void end_block();
 
     std::vector<hdu_entry> hdus_;   // the HDUs in file order
-    char block_[block_size];        // the most recently loaded block
-    std::uint32_t block_pos_;       // next unread byte of block_; block_size when used up
-
-protected:
-    // Puts the reader at the start of another input, without reading it;
-    // for readers built on this one.
-    void open(const std::string& path);
-    void open(memory_input bytes);
-    void open(std::istream& in);
 
 private:
-    friend class hdu_simple_parent;
-    friend class hdu_image;
-    friend class hdu_bintable;
-
-    // Reads every HDU of the open input, then lets the input go.
-    void read_hdus(const hdu_callback& on_hdu, keep_mode keep);
-    void attach(std::unique_ptr<byte_source> source);
-    bool next_hdu_block();
-    std::int32_t hdu_kind(const std::string& first_card) const;
-    bool load_block();
-    std::uint64_t reading_position() const;
-    std::uint64_t beyond_block(std::uint64_t n) const;
-    std::uint64_t data_end(std::uint64_t n) const;
-    void require_data(std::uint64_t n) const;
-    [[noreturn]] void header_not_held() const;
-    [[noreturn]] void first_block_not_held() const;
-    [[noreturn]] void data_not_held(std::uint64_t from, std::uint64_t n, std::uint64_t to) const;
-    void place_error(located_error& e) const;
-
-    // What the HDU readers use besides the block operations:
-
-    // Passes over the next `n` data bytes as read_bytes would read them.
-    void pass_bytes(std::uint64_t n);
-    // Reads `n` data bytes into `buffer` (headers-only mode: passes over them
-    // instead, leaving `buffer` empty). A sized input is checked to hold them
-    // before anything is allocated; from a stream the buffer grows in bounded
-    // steps as the bytes arrive.
-    void load_data(std::vector<char>& buffer, std::uint64_t n);
-    // Of two places where the current HDU's data may end, `nearer` or
-    // `farther` bytes ahead: true when the input bears out the nearer one,
-    // because the block after it starts an extension ("XTENSION= ") or the
-    // input does not hold the farther one, block-rounded.
-    bool data_ends_nearer(std::uint64_t nearer, std::uint64_t farther);
-    // Number of cards from the reading position up to and including the
-    // next END card, found within a bounded look-ahead; when none is found
-    // there, the cards looked at.
-    std::size_t cards_to_end();
-    // Lends the entry storage for the header's records, as many as the
-    // reader can see; called before its first card's record is made.
-    void begin_records(hdu_entry& entry);
-    // Reads the next card as the header's next record, the mandatory integer
-    // keyword `name`; the caller checks the value.
-    const keyword_record& read_mandatory(hdu_entry& entry, const std::string& name);
-    // Reads every further card up to and including END as the header's
-    // next records, then indexes the header's names.
-    void read_free_cards(hdu_entry& entry);
-    // Keeps the storage of an HDU about to be released for the next ones.
-    void release(hdu_entry& entry);
-
-    read_mode mode_;                         // data loaded or passed over
-    std::int32_t hdus_read_ = 0;             // HDUs read so far, kept or released
-    std::uint64_t hdu_start_ = 0;            // input offset of the HDU being read
-    std::int32_t cards_read_ = 0;            // cards of its header read so far
-    std::unique_ptr<byte_source> source_;    // the input being read
-    std::unique_ptr<spare_storage> spare_;   // storage released HDUs left for the next
-    std::string card_;                       // the card being read after the first
-    std::size_t header_cards_ = 0;           // cards of the header being read, as far as seen
+    friend class file_reader;
+    std::unique_ptr<file_reader> reader_;   // the reading and the storage it keeps (the library's own)
 };
 
 }  // namespace velmora

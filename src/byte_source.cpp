@@ -1,6 +1,6 @@
 // velmora::fits - the byte sources: memory read in place, and streams (a
 // regular file, a pipe or device opened by path, a caller's std::istream).
-#include "byte_source.h"
+#include "internal.h"
 
 #include <cerrno>
 #include <cstring>
@@ -26,7 +26,7 @@ std::string reason(int err) { return std::generic_category().message(err != 0 ? 
 // The input cannot be opened or read: an error of no HDU.
 [[noreturn]] void cannot(const std::string& text) {
     read_error e(text);
-    e.at_no_hdu();
+    error_access::at_no_hdu(e);
     throw e;
 }
 

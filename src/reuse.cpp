@@ -1,5 +1,5 @@
 // velmora::fits - the storage a released HDU leaves for the headers after it.
-#include "reuse.h"
+#include "internal.h"
 
 #include <algorithm>
 #include <cstring>

@@ -107,7 +107,7 @@ TEST(HeaderModel, LongStringJoinedOverContinueCards) {
 }
 
 TEST(HeaderModel, EntryOfUnassignedKindAborts) {
-    EXPECT_DEATH({ hdu_entry entry(2); }, "Assertion failed: 0, file .*fits.*, line [0-9]+");
+    EXPECT_DEATH({ hdu_entry entry(2); }, "Assertion failed: 0, file .*src/header_model.cpp, line [0-9]+");
 }
 
 TEST(HeaderModel, EntryCreatesTheHduObjectOfItsKind) {

@@ -4,6 +4,8 @@
 #include "fits_builder.h"
 #include "reading.h"
 
+#include "internal.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -89,16 +91,14 @@ outcome read_bytes_both(const std::string& bytes) {
 
 const std::string primary = fitsb::primary(8, {}).end().bytes();
 
-// A reader put at the start of the file at `path`, or of `bytes` in memory
-// when given, without reading it: its block operations are driven by hand.
-struct driven_file : fits_file {
+// The reader behind a fits_file, put at the start of the file at `path`, or
+// of `bytes` in memory when given, without reading it: its block operations
+// are driven by hand.
+struct driven_file : velmora::file_reader {
     explicit driven_file(const std::string& path, const std::string* bytes = nullptr)
-        : fits_file(velmora::memory_input{primary.data(), primary.size()}) {
-        if (bytes)
-            open(velmora::memory_input{bytes->data(), bytes->size()});
-        else
-            open(path);
-    }
+        : file_reader(bytes ? velmora::byte_source::in_memory(velmora::memory_input{bytes->data(), bytes->size()})
+                            : velmora::byte_source::open(path),
+                      velmora::RM_LOAD_DATA) {}
 };
 
 // ---------------------------------------------------------------------------
@@ -186,19 +186,19 @@ TEST(ReaderBuffer, ReadingPastTheEndIsAReadError) {
         return messages[0];
     };
     std::vector<char> buffer(3 * fitsb::block);
-    EXPECT_EQ(message([](fits_file& file) {
+    EXPECT_EQ(message([](driven_file& file) {
                   std::string card;
                   for (int i = 0; i < 72; ++i) file.read_card(card);
                   file.read_card(card);
               }),
               "file ends inside a header");
-    EXPECT_EQ(message([&](fits_file& file) { file.read_bytes(buffer.data(), 5761); }), "file ends inside the data");
-    EXPECT_EQ(message([&](fits_file& file) {
+    EXPECT_EQ(message([&](driven_file& file) { file.read_bytes(buffer.data(), 5761); }), "file ends inside the data");
+    EXPECT_EQ(message([&](driven_file& file) {
                   file.read_bytes(buffer.data(), 2000);
                   file.read_bytes(buffer.data(), 3761);
               }),
               "file ends inside the data");
-    EXPECT_EQ(message([](fits_file& file) { file.skip_bytes(6000); }), "file ends inside the data");
+    EXPECT_EQ(message([](driven_file& file) { file.skip_bytes(6000); }), "file ends inside the data");
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,470 @@
+// velmora::fits - the card parser: one 80-character card into a keyword
+// record, numbers read exactly, and a record's value as a card shows it.
+#include "internal.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::size_t name_field = 8;     // columns 1-8
+constexpr std::size_t value_column = 10;  // column 11, 0-based
+
+// Eight blanks, as one word.
+constexpr std::uint64_t blank_word = 0x2020202020202020u;
+
+// First position at or after `pos` that holds no blank, or npos.
+std::size_t skip_blanks(const std::string& card, std::size_t pos) {
+    const std::size_t n = card.size();
+    // Blank runs (a value right-justified to column 30) are passed eight at
+    // a time, and on a little-endian machine the first other byte of a word
+    // is found at once.
+    for (std::uint64_t word; pos + 8 <= n; pos += 8) {
+        std::memcpy(&word, card.data() + pos, 8);
+        if (word != blank_word) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            return pos + static_cast<std::size_t>(__builtin_ctzll(word ^ blank_word)) / 8;
+#else
+            break;
+#endif
+        }
+    }
+    for (; pos < n; ++pos)
+        if (card[pos] != ' ') return pos;
+    return std::string::npos;
+}
+
+// True when `name` is exactly the literal `word`.
+template <std::size_t N>
+bool is_word(const std::string& name, const char (&word)[N]) {
+    return name.size() == N - 1 && std::memcmp(name.data(), word, N - 1) == 0;
+}
+
+// Powers of ten that a double holds exactly.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The value of the eight decimal digits at `p`: on a little-endian machine
+// in three multiplications, the digits taken as one word.
+std::uint64_t eight_digits(const char* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::uint64_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    w -= 0x3030303030303030u;
+    w = w * 10 + (w >> 8);  // pairs of digits
+    return (((w & 0x000000ff000000ffu) * (100 + (std::uint64_t{1000000} << 32))) +
+            (((w >> 16) & 0x000000ff000000ffu) * (1 + (std::uint64_t{10000} << 32)))) >> 32;
+#else
+    std::uint64_t value = 0;
+    for (int k = 0; k < 8; ++k) value = value * 10 + static_cast<std::uint64_t>(p[k] - '0');
+    return value;
+#endif
+}
+
+// The nearest double of a number's text (`length` bytes at `text`: sign,
+// digits, point, exponent), the exponent letter at `letter` (npos: none)
+// read as E, through the C library. A number on a card is copied to the
+// stack for it.
+double text_to_double(const char* text, std::size_t length, std::size_t letter) {
+    char copy[card_size + 1];
+    std::string long_copy;
+    char* number = copy;
+    if (length > card_size) {
+        long_copy.assign(text, length);
+        number = &long_copy[0];
+    } else {
+        std::memcpy(copy, text, length);
+        copy[length] = '\0';
+    }
+    if (letter < length) number[letter] = 'e';
+    return std::strtod(number, nullptr);
+}
+
+// Converts a number to the nearest double, given its text (as for
+// text_to_double), the value of its first significant digits (at most 19),
+// their count and the decimal exponent of the last of them. With at most 15
+// digits and a small exponent both factors are exact doubles and one
+// multiplication or division rounds correctly; anything else goes through
+// the C library.
+double decimal_to_double(const char* text, std::size_t length, std::size_t letter, bool negative,
+                         std::uint64_t mantissa, std::size_t digits, int exponent) {
+    if (digits <= 15 && exponent >= -22 && exponent <= 22) {
+        double value = static_cast<double>(mantissa);
+        value = exponent < 0 ? value / exact_powers_of_ten[-exponent] : value * exact_powers_of_ten[exponent];
+        return negative ? -value : value;
+    }
+    return text_to_double(text, length, letter);
+}
+
+// Sets a record's string to `n` bytes of a card: in the storage it has when
+// that is large enough (a record used again), else at its exact size.
+void assign_exact(std::string& text, const char* bytes, std::size_t n) {
+    if (text.capacity() >= n) {
+        text.clear();
+        text.append(bytes, n);  // the card never overlaps the record's strings
+    } else {
+        text = std::string(bytes, n);
+    }
+}
+
+// Removes trailing blanks in place.
+void trim_right(std::string& text) {
+    std::size_t last = text.find_last_not_of(' ');
+    text.erase(last == std::string::npos ? 0 : last + 1);
+}
+
+}  // namespace
+
+// Reads an optionally signed decimal integer, saturated to 32 bits. Returns
+// false, leaving `pos`, when no digit follows the white space and sign.
+bool read_decimal(const std::string& text, std::size_t& pos, std::int32_t& value) {
+    std::size_t i = pos;
+    while (is_space(at(text, i))) ++i;
+    bool negative = false;
+    if (at(text, i) == '+' || at(text, i) == '-') negative = text[i++] == '-';
+    if (!is_digit(at(text, i))) return false;
+    const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
+    std::int64_t magnitude = 0;
+    for (const std::size_t n = text.size(); i < n && is_digit(text[i]); ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > limit) magnitude = limit;
+    }
+    value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    pos = i;
+    return true;
+}
+
+// A double as the user wrote it, near enough: 15 significant digits, and a
+// decimal point where they would show none (10.0, not 10).
+std::string double_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    std::string shown = text;
+    if (shown.find_first_of(".eni") == std::string::npos) shown += ".0";
+    return shown;
+}
+
+// "NAME = value" of a valued record, the value as a card would hold it.
+std::string record_text(const keyword_record& kr) {
+    std::string text = kr.name_;
+    if (kr.type_ != KWRT_VALUE && kr.type_ != KWRT_CONTINUE) return text;
+    if (kr.dt_ == DT_UNKNOWN) return text + " without a value";
+    text += " = ";
+    if (kr.dt_ == DT_STRING) {
+        text += '\'';
+        for (char c : kr.string_value_) text += c == '\'' ? "''" : std::string(1, c);
+        return text + '\'';
+    }
+    switch (kr.dt_) {
+        case DT_BOOL: return text + (kr.bool_value_ ? "T" : "F");
+        case DT_INT: return text + std::to_string(kr.int_value_);
+        case DT_INT64: return text + std::to_string(kr.int64_value_);
+        case DT_DOUBLE: return text + double_text(kr.double_value_);
+        case DT_COMPLEX_INT:
+            return text + "(" + std::to_string(kr.complex_int_value_.first) + ", " +
+                   std::to_string(kr.complex_int_value_.second) + ")";
+        default:
+            return text + "(" + double_text(kr.complex_double_value_.first) + ", " +
+                   double_text(kr.complex_double_value_.second) + ")";
+    }
+}
+
+namespace {
+
+// The type and value of an integer of at most 19 significant digits, given
+// its sign and magnitude: DT_INT or DT_INT64 for the narrowest that holds it
+// exactly, else DT_DOUBLE, the nearest double.
+std::int32_t integer_type(bool negative, std::uint64_t magnitude, std::int64_t& int_value, double& double_value) {
+    constexpr std::uint64_t int32_limit = std::uint64_t{1} << 31, int64_limit = std::uint64_t{1} << 63;
+    if (magnitude > (negative ? int64_limit : int64_limit - 1)) {
+        double_value = negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
+        return DT_DOUBLE;
+    }
+    // -2^63 has no positive counterpart: negated one below it.
+    int_value = negative ? -static_cast<std::int64_t>(magnitude - 1) - 1 : static_cast<std::int64_t>(magnitude);
+    return magnitude <= (negative ? int32_limit : int32_limit - 1) ? DT_INT : DT_INT64;
+}
+
+// The nearest double of an integer of 20 significant digits or more (beyond
+// 64 bits), `length` bytes of sign and digits at `text`.
+double wide_integer_to_double(const char* text, std::size_t length, bool negative) {
+#ifdef __SIZEOF_INT128__
+    // Up to 38 digits the integer is held exactly, and converted once.
+    __extension__ typedef unsigned __int128 uint128;
+    std::size_t k = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    while (k < length && text[k] == '0') ++k;
+    if (length - k <= 38) {
+        uint128 magnitude = 0;
+        for (; k < length; ++k) magnitude = magnitude * 10 + static_cast<unsigned>(text[k] - '0');
+        const double value = static_cast<double>(magnitude);
+        return negative ? -value : value;
+    }
+#else
+    (void)negative;
+#endif
+    return text_to_double(text, length, std::string::npos);
+}
+
+}  // namespace
+
+// One pass over the number: an optionally signed integer, at its exact
+// value; when a '.', E or D follows its digits (or stands at `pos`), a
+// floating number instead: sign, mantissa with at least one digit and an
+// exponent introduced by E, e, D or d. A floating number without a mantissa
+// digit is 0.0 and leaves `pos`, as does an integer without digits (DT_INT 0).
+std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_t& int_value,
+                          double& double_value) {
+    const char* text = card.data();
+    const std::size_t n = card.size();
+    std::size_t i = pos;
+    while (i < n && is_space(text[i])) ++i;
+    const std::size_t start = i;
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+
+    // The digits as they come (a string's text ends in a NUL, which is no
+    // digit): the first 19 significant ones as a number, their count, and
+    // the decimal exponent of the last one kept.
+    std::uint64_t mantissa = 0;
+    std::size_t digits = 0;
+    int exponent = 0;
+    auto keep = [&](const char* run, std::size_t count) {
+        const std::size_t room = digits < 19 ? 19 - digits : 0;
+        const std::size_t kept = count < room ? count : room;
+        const char* d = run;
+        for (; d + 8 <= run + kept; d += 8) mantissa = mantissa * 100000000 + eight_digits(d);
+        for (; d < run + kept; ++d) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*d - '0');
+        digits += count;
+        return kept;
+    };
+    const char* p = text + i;
+    const char* const integer_start = p;
+    while (*p == '0') ++p;  // leading zeros
+    const char* run = p;
+    while (is_digit(*p)) ++p;
+    exponent += static_cast<int>(static_cast<std::size_t>(p - run) - keep(run, static_cast<std::size_t>(p - run)));
+    i = static_cast<std::size_t>(p - text);
+    const bool integer = p > integer_start;
+    const std::size_t after = integer ? i : pos;
+    const char next = after < n ? text[after] : '\0';
+    if (next != '.' && next != 'E' && next != 'D') {
+        pos = after;
+        if (!integer) {
+            int_value = 0;
+            return DT_INT;
+        }
+        if (digits <= 19) return integer_type(negative, mantissa, int_value, double_value);
+        double_value = wide_integer_to_double(text + start, i - start, negative);
+        return DT_DOUBLE;
+    }
+
+    bool has_mantissa = integer;
+    if (text[i] == '.') {
+        p = text + i + 1;
+        const char* const fraction = p;
+        if (digits == 0) {
+            while (*p == '0') ++p;  // zeros before the first significant digit
+            exponent -= static_cast<int>(p - fraction);
+        }
+        run = p;
+        while (is_digit(*p)) ++p;
+        exponent -= static_cast<int>(keep(run, static_cast<std::size_t>(p - run)));
+        has_mantissa = has_mantissa || p > fraction;
+        i = static_cast<std::size_t>(p - text);
+    }
+    if (!has_mantissa) {
+        double_value = 0.0;
+        return DT_DOUBLE;
+    }
+    std::size_t letter = std::string::npos;
+    const char e = i < n ? text[i] : '\0';
+    if (e == 'E' || e == 'e' || e == 'D' || e == 'd') {
+        std::size_t sign = at(card, i + 1) == '+' || at(card, i + 1) == '-' ? 1 : 0;
+        if (is_digit(at(card, i + 1 + sign))) {
+            std::int32_t power = 0;
+            std::size_t end = i + 1;
+            read_decimal(card, end, power);
+            letter = i - start;
+            // An exponent beyond the 32-bit range saturates; it is far
+            // outside the double range either way, so the C library decides.
+            exponent = power > 1000 || power < -1000 || exponent + power > 1000 || exponent + power < -1000
+                           ? 10000
+                           : exponent + power;
+            i = end;
+        }
+    }
+    double_value = digits == 0 ? (negative ? -0.0 : 0.0)
+                               : decimal_to_double(text + start, i - start, letter, negative, mantissa, digits, exponent);
+    pos = i;
+    return DT_DOUBLE;
+}
+
+keyword_record::keyword_record(const hdu_entry& entry, const std::string& card) { parse(entry, card); }
+
+void keyword_record::parse(const hdu_entry& entry, const std::string& card80) {
+    owner_ = &entry;
+    index_ = static_cast<std::int32_t>(entry.krs_.size());
+
+    // Columns past 80 are never looked at; a short card reads as blank-filled.
+    std::string padded;
+    const std::string* cardp = &card80;
+    if (card80.size() != card_size) {
+        padded = card80.substr(0, card_size);
+        padded.resize(card_size, ' ');
+        cardp = &padded;
+    }
+    const std::string& card = *cardp;
+
+    std::size_t name_length = 0;
+    while (name_length < name_field && card[name_length] != ' ') ++name_length;
+    if (name_.empty())
+        name_.append(card.data(), name_length);  // a fresh record
+    else
+        name_.assign(card.data(), name_length);
+
+    type_ = KWRT_NONE;
+    is_null_ = true;
+    if (is_word(name_, "END"))
+        type_ = KWRT_END;
+    else if (is_word(name_, "COMMENT"))
+        type_ = KWRT_COMMENT;
+    else if (is_word(name_, "HISTORY"))
+        type_ = KWRT_HISTORY;
+    else if (is_word(name_, "CONTINUE"))
+        type_ = KWRT_CONTINUE;
+    else if (name_.empty())
+        type_ = KWRT_BLANK;
+
+    if (type_ != KWRT_NONE && type_ != KWRT_CONTINUE) {
+        parse_comment(card, name_field);
+        return;
+    }
+
+    bool indicator = card[8] == '=' && card[9] == ' ';
+    bool continue_blank = type_ == KWRT_CONTINUE && card[8] == ' ' && card[9] == ' ';
+    if (!indicator && !continue_blank) fail("Bad keyword format");
+    dt_ = DT_UNKNOWN;
+    if (type_ != KWRT_CONTINUE) type_ = KWRT_VALUE;
+    parse_value(card);
+}
+
+// Reads the value from column 11 on, then what follows it.
+void keyword_record::parse_value(const std::string& card) {
+    std::size_t start = skip_blanks(card, value_column);
+    if (start == std::string::npos) return;
+
+    std::size_t end;
+    char first = card[start];
+    if (first == '\'') {
+        end = parse_string(card, start);
+    } else if (first == 'T' || first == 'F') {
+        bool_value_ = first == 'T';
+        dt_ = DT_BOOL;
+        is_null_ = false;
+        end = start + 1;
+    } else if (first == '+' || first == '-' || is_digit(first)) {
+        end = start;
+        std::int64_t integer = 0;
+        dt_ = parse_number(card, end, integer, double_value_);
+        if (dt_ == DT_INT) int_value_ = static_cast<std::int32_t>(integer);
+        if (dt_ == DT_INT64) int64_value_ = integer;
+        is_null_ = false;
+    } else if (first == '(') {
+        end = parse_complex(card, start);
+    } else if (first == '/') {
+        parse_comment(card, start + 1);
+        return;
+    } else {
+        return;  // not a value this parser takes up: a keyword without value
+    }
+
+    std::size_t next = skip_blanks(card, end);
+    if (next == std::string::npos) return;
+    if (card[next] != '/') fail("Garbage chars after value");
+    parse_comment(card, next + 1);
+}
+
+// Reads a quoted string whose opening quote is at `quote`; returns the
+// position after the closing quote.
+std::size_t keyword_record::parse_string(const std::string& card, std::size_t quote) {
+    // The value without its quotes, doubled quotes undone: at most a card.
+    char value[card_size];
+    std::size_t n = 0;
+    std::size_t content = quote + 1;
+    for (;;) {
+        std::size_t close = card.find('\'', content);
+        if (close == std::string::npos) fail("EOL in string");
+        std::memcpy(value + n, card.data() + content, close - content);
+        n += close - content;
+        if (close + 1 < card_size && card[close + 1] == '\'') {
+            value[n++] = '\'';
+            content = close + 2;
+            continue;
+        }
+        dt_ = DT_STRING;
+        if (string_value_.empty()) {
+            // Stored without trailing blanks; two quotes with nothing
+            // between leave the value null.
+            std::size_t end = n;
+            while (end > 0 && value[end - 1] == ' ') --end;
+            if (n > 0) {
+                is_null_ = false;
+                assign_exact(string_value_, value, end);
+            }
+        } else {
+            // A record parsed before adds to what it holds, as it always has.
+            string_value_.append(value, n);
+            is_null_ = false;
+            trim_right(string_value_);
+        }
+        return close + 1;
+    }
+}
+
+// Reads "(real, imaginary)" whose parenthesis is at `paren`; returns the
+// position after the closing parenthesis.
+std::size_t keyword_record::parse_complex(const std::string& card, std::size_t paren) {
+    std::size_t pos = paren + 1;
+    std::int64_t re_int = 0, im_int = 0;
+    double re_double = 0.0, im_double = 0.0;
+    std::int32_t re_dt = parse_number(card, pos, re_int, re_double);
+    pos = skip_blanks(card, pos);
+    if (pos == std::string::npos || card[pos] != ',') fail("Bad complex number format");
+    ++pos;
+    std::int32_t im_dt = parse_number(card, pos, im_int, im_double);
+    pos = skip_blanks(card, pos);
+    if (pos == std::string::npos || card[pos] != ')') fail("Bad complex number format");
+
+    // Parts within 32 bits make an integer pair; a floating part, or one
+    // beyond 32 bits, a pair of nearest doubles.
+    if (re_dt == DT_INT && im_dt == DT_INT) {
+        dt_ = DT_COMPLEX_INT;
+        complex_int_value_ = {static_cast<std::int32_t>(re_int), static_cast<std::int32_t>(im_int)};
+    } else {
+        dt_ = DT_COMPLEX_DOUBLE;
+        complex_double_value_ = {re_dt == DT_DOUBLE ? re_double : static_cast<double>(re_int),
+                                 im_dt == DT_DOUBLE ? im_double : static_cast<double>(im_int)};
+    }
+    is_null_ = false;
+    return pos + 1;
+}
+
+// Takes the comment from `start` to column 80, without trailing blanks,
+// stored at that size.
+void keyword_record::parse_comment(const std::string& card, std::size_t start) {
+    if (start >= card_size) return;
+    std::size_t end = card_size;
+    // Blank columns at the end are passed over eight at a time.
+    for (std::uint64_t word; end >= start + 8; end -= 8) {
+        std::memcpy(&word, card.data() + end - 8, 8);
+        if (word != blank_word) break;
+    }
+    while (end > start && card[end - 1] == ' ') --end;
+    assign_exact(comment_, card.data() + start, end - start);
+}
+
+}  // namespace velmora

@@ -1,0 +1,74 @@
+// velmora::fits - errors: the failed precondition, located errors and
+// their texts, and the helpers that raise them.
+#include "internal.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace velmora {
+
+void assertion_failed(const char* expr, const char* file, int line) {
+    std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", expr, file, line);
+    std::fflush(stderr);
+    std::abort();
+}
+
+located_error::~located_error() = default;
+
+void located_error::at_card(std::int32_t card) {
+    where_.card = card;
+    card_known_ = true;
+}
+
+void located_error::at_offset(std::uint64_t offset) {
+    where_.offset = offset;
+    offset_known_ = true;
+}
+
+void located_error::about(const std::string& keyword, const std::string& detail) {
+    where_.keyword = keyword;
+    where_.detail = detail;
+}
+
+void located_error::place(std::int32_t hdu, std::int32_t card, std::uint64_t offset) {
+    where_.hdu = hdu;
+    if (!card_known_) at_card(card);
+    if (!offset_known_) at_offset(offset);
+    placed_ = true;
+}
+
+read_error::read_error(const std::string& text) : std::ios_base::failure(text), text_(text) {}
+
+const char* read_error::what() const noexcept { return text_.c_str(); }
+
+const error_location* location_of(const std::exception& e) noexcept {
+    const located_error* located = dynamic_cast<const located_error*>(&e);
+    return located ? &located->where() : nullptr;
+}
+
+std::string printable(const std::string& bytes) {
+    static const char hex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(bytes.size());
+    for (char c : bytes) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7f) {
+            const char escaped[4] = {'\\', 'x', hex[b >> 4], hex[b & 15]};
+            shown.append(escaped, 4);
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+[[noreturn]] void fail(const char* message) { throw format_error(message); }
+
+// A fault of the keyword `keyword`, with what the user is told about it.
+[[noreturn]] void fail_about(const std::string& keyword, const std::string& detail, const char* message) {
+    format_error e(message);
+    error_access::about(e, keyword, printable(detail));
+    throw e;
+}
+
+}  // namespace velmora

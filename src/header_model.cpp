@@ -1,0 +1,143 @@
+// velmora::fits - the header model: the data type tables, HDU entries with
+// their name index, and the checks that require a keyword of a type.
+#include "internal.h"
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+const char* const data_type_name[data_type_count] = {
+    "unknown", "logical", "byte",   "int16",       "int32",         "int64",
+    "float",   "double",  "string", "complex int", "complex double"};
+
+const std::uint32_t data_type_size[data_type_count] = {0, 1, 1, 2, 4, 8, 4, 8, 1, 8, 16};
+
+hdu_data::~hdu_data() = default;
+
+hdu_entry::hdu_entry(std::int32_t hdu_type) : hdu_type_(hdu_type) {
+    if (hdu_type == HT_PRIMARY)
+        hdu_ = std::make_shared<hdu_primary>();
+    else if (hdu_type == HT_IMAGE)
+        hdu_ = std::make_shared<hdu_image>();
+    else if (hdu_type == HT_BINTABLE)
+        hdu_ = std::make_shared<hdu_bintable>();
+    else
+        VELMORA_ASSERT(0);
+}
+
+// A valued record enters the name index; an earlier record of the same name keeps its place.
+void hdu_entry::index_record(const keyword_record& kr) {
+    if (kr.type_ == KWRT_VALUE) krs_map_.try_emplace(kr.name_, static_cast<std::int32_t>(krs_.size()));
+}
+
+void hdu_entry::add_record(const keyword_record& kr) {
+    index_record(kr);
+    krs_.push_back(kr);
+}
+
+void hdu_entry::add_record(keyword_record&& kr) {
+    index_record(kr);
+    krs_.push_back(std::move(kr));
+}
+
+hdu_entry::position hdu_entry::find_record(const std::string& name) const {
+    auto it = krs_map_.find(name);
+    return it == krs_map_.end() ? krs_.end() : krs_.begin() + it->second;
+}
+
+void hdu_entry::long_string(position pos, std::string& value) const {
+    VELMORA_ASSERT(pos->type_==KWRT_VALUE && !pos->is_null_ && pos->dt_==DT_STRING);
+    value = pos->string_value_;
+    for (++pos; !value.empty() && value.back() == '&' && pos != krs_.end() && pos->type_ == KWRT_CONTINUE &&
+                pos->dt_ == DT_STRING;
+         ++pos) {
+        value.pop_back();
+        if (!pos->is_null_) value += pos->string_value_;
+    }
+}
+
+namespace {
+
+// True when `kr` holds an integer written beyond 64 bits (read as the
+// nearest double).
+bool integer_beyond_64_bits(const keyword_record& kr) {
+    return kr.dt_ == DT_DOUBLE && std::floor(kr.double_value_) == kr.double_value_ &&
+           std::fabs(kr.double_value_) >= 9223372036854775808.0;
+}
+
+// What a keyword of type `dt` must hold, in the user's words, when `kr` holds
+// something else.
+const char* type_wanted(std::int32_t dt, const keyword_record& kr) {
+    switch (dt) {
+        case DT_BOOL: return "a logical value is required";
+        case DT_INT:
+            return kr.dt_ == DT_INT64 || integer_beyond_64_bits(kr) ? "a 32-bit integer is required"
+                                                                     : "an integer is required";
+        case DT_DOUBLE: return "a floating value is required";
+        default: return "a string is required";
+    }
+}
+
+}  // namespace
+
+// The value of the mandatory keyword just read is refused.
+[[noreturn]] void refuse(const keyword_record& kr, const char* message) {
+    fail_about(kr.name_, record_text(kr), message);
+}
+
+void expect_keyword(const hdu_entry& entry, const std::string& card, const std::string& name,
+                    std::int32_t dt, keyword_record& kr) {
+    kr.parse(entry, card);
+    if (kr.type_ != KWRT_VALUE) {
+        const std::string found = kr.name_.empty() ? std::string("a blank keyword") : kr.name_;
+        fail_about(kr.name_, found + " where " + name + " is required", "Unexpected comment");
+    }
+    if (kr.name_ != name) fail_about(kr.name_, kr.name_ + " where " + name + " is required", "Unexpected keyword");
+    if (kr.dt_ != dt) fail_about(kr.name_, record_text(kr) + ": " + type_wanted(dt, kr), "Unexpected keyword value type");
+}
+
+// An error about the record at `pos`, found after END: its card is named.
+void name_record(located_error& e, const hdu_entry& entry, hdu_entry::position pos, const std::string& detail) {
+    error_access::about(e, pos->name_, printable(detail));
+    error_access::at_card(e, static_cast<std::int32_t>(pos - entry.krs_.begin()) + 1);
+}
+
+// The value of the keyword at `pos`, found after END, is refused.
+[[noreturn]] void refuse_at(const hdu_entry& entry, hdu_entry::position pos, const char* message) {
+    format_error e(message);
+    name_record(e, entry, pos, record_text(*pos));
+    throw e;
+}
+
+hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name, std::int32_t dt,
+                                 bool required) {
+    hdu_entry::position pos = entry.find_record(name);
+    if (pos == entry.krs_.end()) {
+        if (!required) return pos;
+        format_error e("Not conforming to the standard");
+        error_access::about(e, name, printable(name) + " is missing");
+        error_access::at_card(e, 0);
+        throw e;
+    }
+    if (pos->get_dt() != dt) {
+        format_error e("Unexpected keyword value type");
+        name_record(e, entry, pos, record_text(*pos) + ": " + type_wanted(dt, *pos));
+        throw e;
+    }
+    return pos;
+}
+
+// The integer value of an optional keyword, `absent` when missing; a value
+// of another type is "Unexpected keyword value type", and a negative one
+// is refused with `negative`.
+std::int32_t optional_count(const hdu_entry& entry, const std::string& name, std::int32_t absent,
+                            const char* negative) {
+    hdu_entry::position pos = find_keyword(entry, name, DT_INT, false);
+    if (pos == entry.krs_.end()) return absent;
+    if (pos->get_int() < 0) refuse_at(entry, pos, negative);
+    return pos->get_int();
+}
+
+}  // namespace velmora
