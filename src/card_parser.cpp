@@ -65,6 +65,21 @@ std::uint64_t eight_digits(const char* p) {
 #endif
 }
 
+// The value of the four decimal digits at `p`, likewise.
+std::uint64_t four_digits(const char* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::uint32_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    w -= 0x30303030u;
+    w = w * 10 + (w >> 8);  // pairs of digits in the first and third byte
+    return (w & 0xffu) * 100 + (w >> 16 & 0xffu);
+#else
+    std::uint64_t value = 0;
+    for (int k = 0; k < 4; ++k) value = value * 10 + static_cast<std::uint64_t>(p[k] - '0');
+    return value;
+#endif
+}
+
 // The nearest double of a number's text (`length` bytes at `text`: sign,
 // digits, point, exponent), the exponent letter at `letter` (npos: none)
 // read as E, through the C library. A number on a card is copied to the
@@ -190,21 +205,21 @@ std::int32_t integer_type(bool negative, std::uint64_t magnitude, std::int64_t& 
 }
 
 // The nearest double of an integer of 20 significant digits or more (beyond
-// 64 bits), `length` bytes of sign and digits at `text`.
-double wide_integer_to_double(const char* text, std::size_t length, bool negative) {
+// 64 bits), `length` bytes of sign and digits at `text`, given the value of
+// its first 19 significant digits and where the rest, `more` of them, start.
+double wide_integer_to_double(const char* text, std::size_t length, bool negative, std::uint64_t first,
+                              const char* rest, std::size_t more) {
 #ifdef __SIZEOF_INT128__
     // Up to 38 digits the integer is held exactly, and converted once.
-    __extension__ typedef unsigned __int128 uint128;
-    std::size_t k = text[0] == '+' || text[0] == '-' ? 1 : 0;
-    while (k < length && text[k] == '0') ++k;
-    if (length - k <= 38) {
-        uint128 magnitude = 0;
-        for (; k < length; ++k) magnitude = magnitude * 10 + static_cast<unsigned>(text[k] - '0');
-        const double value = static_cast<double>(magnitude);
+    if (more <= 19) {
+        __extension__ typedef unsigned __int128 uint128;
+        std::uint64_t tail = 0, scale = 1;
+        for (std::size_t k = 0; k < more; ++k, scale *= 10) tail = tail * 10 + static_cast<std::uint64_t>(rest[k] - '0');
+        const double value = static_cast<double>(static_cast<uint128>(first) * scale + tail);
         return negative ? -value : value;
     }
 #else
-    (void)negative;
+    (void)negative, (void)first, (void)rest, (void)more;
 #endif
     return text_to_double(text, length, std::string::npos);
 }
@@ -237,6 +252,10 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
         const std::size_t kept = count < room ? count : room;
         const char* d = run;
         for (; d + 8 <= run + kept; d += 8) mantissa = mantissa * 100000000 + eight_digits(d);
+        if (d + 4 <= run + kept) {
+            mantissa = mantissa * 10000 + four_digits(d);
+            d += 4;
+        }
         for (; d < run + kept; ++d) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*d - '0');
         digits += count;
         return kept;
@@ -258,7 +277,7 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
             return DT_INT;
         }
         if (digits <= 19) return integer_type(negative, mantissa, int_value, double_value);
-        double_value = wide_integer_to_double(text + start, i - start, negative);
+        double_value = wide_integer_to_double(text + start, i - start, negative, mantissa, run + 19, digits - 19);
         return DT_DOUBLE;
     }
 
