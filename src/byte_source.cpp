@@ -295,6 +295,11 @@ std::unique_ptr<byte_source> byte_source::in_memory(memory_input bytes) {
     return std::make_unique<memory_source>(bytes);
 }
 
-std::unique_ptr<byte_source> byte_source::from_stream(std::istream& in) { return std::make_unique<stream_source>(in); }
+std::unique_ptr<byte_source> byte_source::from_stream(std::istream& in) {
+    // A stream that failed before it is read (an ifstream that could not be
+    // opened) is no empty input; one at its end is.
+    if (in.fail() && !in.eof()) cannot("cannot read file: the stream failed before it was read");
+    return std::make_unique<stream_source>(in);
+}
 
 }  // namespace velmora

@@ -13,11 +13,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <fstream>
 #include <ios>
 #include <map>
 #include <memory>
 #include <istream>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <streambuf>
 #include <utility>
@@ -338,6 +340,47 @@ TEST(ReaderFraming, ReadErrorIsNeverTheEnd) {
     }
 }
 
+// A stream buffer over `bytes` that counts the seeks asked of it, and refuses them.
+class unseekable_buffer : public std::stringbuf {
+public:
+    explicit unseekable_buffer(const std::string& bytes) : std::stringbuf(bytes) {}
+    int seeks = 0;
+
+protected:
+    pos_type seekoff(off_type, std::ios::seekdir, std::ios::openmode) override { return ++seeks, pos_type(-1); }
+    pos_type seekpos(pos_type, std::ios::openmode) override { return ++seeks, pos_type(-1); }
+};
+
+// A caller's istream is read front to back, never seeked, its exception mask
+// restored; one that failed before it was read is an error, one at its end
+// an empty input.
+TEST(ReaderStreams, CallersStreamIsReadAsItIs) {
+    const std::string bytes = primary + fitsb::image(16, {1000}).end().data(2000).bytes() + primary.substr(0, 100);
+    for (velmora::read_mode mode : {velmora::RM_LOAD_DATA, velmora::RM_HEADERS_ONLY}) {
+        unseekable_buffer buffer(bytes);
+        std::istream in(&buffer);
+        in.exceptions(std::ios::badbit | std::ios::failbit);
+        std::unique_ptr<fits_file> file;
+        EXPECT_NO_THROW(file = std::make_unique<fits_file>(in, mode));
+        EXPECT_EQ(file ? file->hdus_.size() : 0u, 2u);
+        EXPECT_EQ(buffer.seeks, 0);
+        EXPECT_EQ(in.exceptions(), std::ios::badbit | std::ios::failbit);
+    }
+    std::ifstream missing("/nonexistent-dir/missing.fits", std::ios::binary);
+    std::istringstream ended("");
+    char c = 0;
+    ended >> c;  // at its end, eofbit and failbit set
+    const std::pair<std::istream*, std::string> cases[] = {
+        {&missing, "cannot read file: the stream failed before it was read"},
+        {&ended, "HDU 1, card 1: file ends inside a header"},
+    };
+    for (const auto& [in, error] : cases) {
+        outcome o = read_outcome([&] { return std::make_unique<fits_file>(*in); });
+        EXPECT_EQ(o.error, error);
+        EXPECT_TRUE(o.stream_failure);
+    }
+}
+
 TEST(ReaderFraming, UnopenablePathIsAReadError) {
     fitsb::temp_file f("");
     const std::string dir = f.path() + ".d";
@@ -399,6 +442,7 @@ TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
             for (std::size_t i = 0; i < cards.size(); ++i) {
                 const velmora::keyword_record& kr = hdu.krs_[mandatory + i];
                 EXPECT_EQ(kr.index_, static_cast<std::int32_t>(mandatory + i));
+                EXPECT_EQ(kr.owner_, &hdu);
                 if (kr.get_type() != velmora::KWRT_VALUE) continue;
                 distinct.insert(cards[i]);
                 EXPECT_EQ(kr.get_int(), static_cast<std::int32_t>((n - 1) * 100000 + i)) << cards[i];
@@ -411,4 +455,9 @@ TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
         fitsb::read_from(s, bytes, velmora::RM_HEADERS_ONLY, check, velmora::KM_RELEASE_HDUS);
         EXPECT_EQ(n, 1 + sequence.size());
     }
+    // Kept, the entries move as the list grows; each record names the entry
+    // that holds it once the file is read.
+    const auto kept = fitsb::read_from(fitsb::source::memory, bytes, velmora::RM_HEADERS_ONLY);
+    for (const velmora::hdu_entry& hdu : kept->hdus_)
+        for (const velmora::keyword_record& kr : hdu.krs_) ASSERT_EQ(kr.owner_, &hdu);
 }
