@@ -2,6 +2,7 @@
 // (status 0) or prints one line "tessary: <path>: <message>" on standard
 // error, nothing on standard output, and exits with status 1.
 #include "fits_builder.h"
+#include "reading.h"
 
 #include <gtest/gtest.h>
 
@@ -66,42 +67,44 @@ TEST(FailurePaths, EveryMessageReachesTheUser) {
     const struct {
         std::string file;
         const char* message;
+        std::uint64_t offset;  // of the card at fault; without one, of the HDU or where the input ends
     } cases[] = {
-        {empty_primary() + std::string(2880, '\0'), "HDU 2, card 1: Unexpected keyword or bad format: a card of blanks and zero bytes"},
-        {empty_primary() + empty_primary(), "HDU 2, card 1: Primary HDU not first: SIMPLE  =                    T"},
-        {fitsb::image(8, {}).end().bytes(), "HDU 1, card 1: Extension without primary HDU: XTENSION= 'IMAGE   '"},
-        {empty_primary() + hdu().string("XTENSION", "TABLE").end().bytes(), "HDU 2, card 1: Unknown extension: XTENSION= 'TABLE   '"},
-        {primary_with(fitsb::card("NOEQ", "5", "", "  ")), "HDU 1, card 4: Bad keyword format: NOEQ      5"},
-        {primary_with(fitsb::card("LABEL", "'abc")), "HDU 1, card 4: EOL in string: LABEL   = 'abc"},
-        {primary_with(fitsb::card("ZB", "(1 2)")), "HDU 1, card 4: Bad complex number format: ZB      = (1 2)"},
-        {primary_with(fitsb::card("COUNT", "12e3")), "HDU 1, card 4: Garbage chars after value: COUNT   = 12e3"},
-        {comment_at_bitpix.bytes(), "HDU 1, card 2: Unexpected comment: COMMENT where BITPIX is required"},
-        {naxis_first.bytes(), "HDU 1, card 2: Unexpected keyword: NAXIS where BITPIX is required"},
-        {real_bitpix.bytes(), "HDU 1, card 2: Unexpected keyword value type: BITPIX = 8.0: an integer is required"},
-        {simple_false.bytes(), "HDU 1, card 1: Not conforming to the standard: SIMPLE = F"},
-        {fitsb::primary(12, {}).end().bytes(), "HDU 1, card 2: Primary HDU: bad BITPIX: BITPIX = 12"},
+        {empty_primary() + std::string(2880, '\0'), "HDU 2, card 1: Unexpected keyword or bad format: a card of blanks and zero bytes", 2880},
+        {empty_primary() + empty_primary(), "HDU 2, card 1: Primary HDU not first: SIMPLE  =                    T", 2880},
+        {fitsb::image(8, {}).end().bytes(), "HDU 1, card 1: Extension without primary HDU: XTENSION= 'IMAGE   '", 0},
+        {empty_primary() + hdu().string("XTENSION", "TABLE").end().bytes(), "HDU 2, card 1: Unknown extension: XTENSION= 'TABLE   '", 2880},
+        {primary_with(fitsb::card("NOEQ", "5", "", "  ")), "HDU 1, card 4: Bad keyword format: NOEQ      5", 240},
+        {primary_with(fitsb::card("LABEL", "'abc")), "HDU 1, card 4: EOL in string: LABEL   = 'abc", 240},
+        {primary_with(fitsb::card("ZB", "(1 2)")), "HDU 1, card 4: Bad complex number format: ZB      = (1 2)", 240},
+        {primary_with(fitsb::card("COUNT", "12e3")), "HDU 1, card 4: Garbage chars after value: COUNT   = 12e3", 240},
+        {comment_at_bitpix.bytes(), "HDU 1, card 2: Unexpected comment: COMMENT where BITPIX is required", 80},
+        {naxis_first.bytes(), "HDU 1, card 2: Unexpected keyword: NAXIS where BITPIX is required", 80},
+        {real_bitpix.bytes(), "HDU 1, card 2: Unexpected keyword value type: BITPIX = 8.0: an integer is required", 80},
+        {simple_false.bytes(), "HDU 1, card 1: Not conforming to the standard: SIMPLE = F", 0},
+        {fitsb::primary(12, {}).end().bytes(), "HDU 1, card 2: Primary HDU: bad BITPIX: BITPIX = 12", 80},
         {hdu().logical("SIMPLE", true).integer("BITPIX", 8).integer("NAXIS", -1).end().bytes(),
-         "HDU 1, card 3: Primary HDU: bad NAXIS: NAXIS = -1"},
-        {fitsb::primary(8, {-1}).end().bytes(), "HDU 1, card 4: Primary HDU: bad dimension: NAXIS1 = -1"},
-        {empty_primary() + bad_naxis_table.bytes(), "HDU 2, card 3: Bintable HDU: bad NAXIS: NAXIS = 3"},
-        {table_with("1J", {fitsb::card("THEAP", fitsb::fixed("-1"))}, 10), "HDU 2, card 10: Bad THEAP value in BINTABLE: THEAP = -1"},
-        {table_with("1Z"), "HDU 2, card 9: Unknown form type in BINTABLE: TFORM1 = '1Z'"},
-        {table_with("-1E"), "HDU 2, card 9: Negative form repetition in BINTABLE: TFORM1 = '-1E'"},
-        {table_with("2PE(10)"), "HDU 2, card 9: Repetition count >1 for P/Q form in BINTABLE: TFORM1 = '2PE(10)'"},
-        {table_with("1PP(3)"), "HDU 2, card 9: Bad column type for P/Q form in BINTABLE: TFORM1 = '1PP(3)'"},
-        {table_with("1PE[3]"), "HDU 2, card 9: Bad P/Q form in BINTABLE: TFORM1 = '1PE[3]'"},
-        {table_with("10"), "HDU 2, card 9: invalid string position: TFORM1 = '10'"},
-        {table_with("1J", {fitsb::card("TDIM1", "'3,4'")}), "HDU 2, card 10: Bad DIM in BINTABLE: TDIM1 = '3,4'"},
+         "HDU 1, card 3: Primary HDU: bad NAXIS: NAXIS = -1", 160},
+        {fitsb::primary(8, {-1}).end().bytes(), "HDU 1, card 4: Primary HDU: bad dimension: NAXIS1 = -1", 240},
+        {empty_primary() + bad_naxis_table.bytes(), "HDU 2, card 3: Bintable HDU: bad NAXIS: NAXIS = 3", 3040},
+        {table_with("1J", {fitsb::card("THEAP", fitsb::fixed("-1"))}, 10), "HDU 2, card 10: Bad THEAP value in BINTABLE: THEAP = -1", 3600},
+        {table_with("1Z"), "HDU 2, card 9: Unknown form type in BINTABLE: TFORM1 = '1Z'", 3520},
+        {table_with("-1E"), "HDU 2, card 9: Negative form repetition in BINTABLE: TFORM1 = '-1E'", 3520},
+        {table_with("2PE(10)"), "HDU 2, card 9: Repetition count >1 for P/Q form in BINTABLE: TFORM1 = '2PE(10)'", 3520},
+        {table_with("1PP(3)"), "HDU 2, card 9: Bad column type for P/Q form in BINTABLE: TFORM1 = '1PP(3)'", 3520},
+        {table_with("1PE[3]"), "HDU 2, card 9: Bad P/Q form in BINTABLE: TFORM1 = '1PE[3]'", 3520},
+        {table_with("10"), "HDU 2, card 9: invalid string position: TFORM1 = '10'", 3520},
+        {table_with("1J", {fitsb::card("TDIM1", "'3,4'")}), "HDU 2, card 10: Bad DIM in BINTABLE: TDIM1 = '3,4'", 3600},
         {table_with("1J", {fitsb::card("TSCAL1", fitsb::fixed("T"))}),
-         "HDU 2, card 10: Unexpected keyword value type: TSCAL1 = T: a floating value is required"},
-        {empty_primary() + two_columns_one_form.bytes(), "HDU 2: Not conforming to the standard: TFORM2 is missing"},
-        {primary_with(fitsb::card("ESC\x1b", "'a\nb")), "HDU 1, card 4: EOL in string: ESC\\x1b    = 'a\\x0ab"},
-        {fitsb::primary(8, {}).bytes(), "HDU 1, card 37: file ends inside a header: no END card before the input ends at byte 2880"},
-        {fitsb::primary(8, {10}).end().bytes(), "HDU 1: file ends inside the data: 10 bytes from byte 2880 (to byte 5760 with padding); the input ends at byte 2880"},
+         "HDU 2, card 10: Unexpected keyword value type: TSCAL1 = T: a floating value is required", 3600},
+        {empty_primary() + two_columns_one_form.bytes(), "HDU 2: Not conforming to the standard: TFORM2 is missing", 2880},
+        {primary_with(fitsb::card("ESC\x1b", "'a\nb")), "HDU 1, card 4: EOL in string: ESC\\x1b    = 'a\\x0ab", 240},
+        {fitsb::primary(8, {}).bytes(), "HDU 1, card 37: file ends inside a header: no END card before the input ends at byte 2880", 2880},
+        {fitsb::primary(8, {10}).end().bytes(), "HDU 1: file ends inside the data: 10 bytes from byte 2880 (to byte 5760 with padding); the input ends at byte 2880", 2880},
     };
     for (const auto& c : cases) {
         fitsb::temp_file f(c.file);
         expect_error(f.path(), c.message, c.message);
+        EXPECT_EQ(fitsb::error_offset(c.file), c.offset) << c.message;
     }
 }
 

@@ -38,10 +38,14 @@ std::string pattern(std::size_t n) {
 }
 
 // What reading a whole file gave: the kinds of its HDUs, or the error.
+// No error, so no offset.
+constexpr std::uint64_t none = static_cast<std::uint64_t>(-1);
+
 struct outcome {
     std::vector<std::int32_t> kinds;
     std::string error;
     bool stream_failure = false;  // the error is a std::ios_base::failure
+    std::uint64_t offset = none;  // the input offset the error names
 };
 
 // What the fits_file that `make` constructs reads.
@@ -54,8 +58,10 @@ outcome read_outcome(Make make) {
     } catch (const std::ios_base::failure& e) {
         o.error = fitsb::located_text(e);
         o.stream_failure = true;
+        if (const velmora::error_location* at = velmora::location_of(e)) o.offset = at->offset;
     } catch (const std::exception& e) {
         o.error = fitsb::located_text(e);
+        if (const velmora::error_location* at = velmora::location_of(e)) o.offset = at->offset;
     }
     return o;
 }
@@ -85,6 +91,7 @@ outcome read_bytes_both(const std::string& bytes) {
             outcome o = read_outcome([&] { return fitsb::read_from(from, bytes, mode); });
             EXPECT_EQ(o.kinds, file.kinds) << fitsb::source_name(from) << ", mode " << mode;
             EXPECT_EQ(o.error, file.error) << fitsb::source_name(from) << ", mode " << mode;
+            EXPECT_EQ(o.offset, file.offset) << fitsb::source_name(from) << ", mode " << mode;
             EXPECT_EQ(o.stream_failure, file.stream_failure) << fitsb::source_name(from) << ", mode " << mode;
         }
     }
@@ -216,42 +223,44 @@ TEST(ReaderFraming, FirstCardOfEachBlockDecidesTheHdu) {
         std::string bytes;
         std::vector<std::int32_t> kinds;
         std::string error;
+        std::uint64_t offset;  // of the card at fault
     };
     const framing_case cases[] = {
-        {"primary only", primary, {velmora::HT_PRIMARY}, ""},
+        {"primary only", primary, {velmora::HT_PRIMARY}, "", none},
         {"primary, image and table", primary + image + table,
-         {velmora::HT_PRIMARY, velmora::HT_IMAGE, velmora::HT_BINTABLE}, ""},
-        {"tail under a block ignored", primary + std::string(2879, 'x'), {velmora::HT_PRIMARY}, ""},
+         {velmora::HT_PRIMARY, velmora::HT_IMAGE, velmora::HT_BINTABLE}, "", none},
+        {"tail under a block ignored", primary + std::string(2879, 'x'), {velmora::HT_PRIMARY}, "", none},
         {"tail after data ignored", with_data + image + std::string(100, '\0'),
-         {velmora::HT_PRIMARY, velmora::HT_IMAGE}, ""},
-        {"cut extension header under a block ignored", primary + image.substr(0, 2000), {velmora::HT_PRIMARY}, ""},
+         {velmora::HT_PRIMARY, velmora::HT_IMAGE}, "", none},
+        {"cut extension header under a block ignored", primary + image.substr(0, 2000), {velmora::HT_PRIMARY}, "", none},
         {"SIMPLE with two blanks before the equals sign", fitsb::hdu().add("SIMPLE  = T").integer("BITPIX", 8)
                                                               .integer("NAXIS", 0).end().bytes(),
-         {velmora::HT_PRIMARY}, ""},
+         {velmora::HT_PRIMARY}, "", none},
         {"cards after END never read",
          fitsb::primary(8, {}).end().add("BROKEN  = 'no closing quote").bytes() +
              fitsb::image(8, {}).end().add("XTENSION= 'IMAGE'").add("(((").bytes(),
-         {velmora::HT_PRIMARY, velmora::HT_IMAGE}, ""},
-        {"zero block after the last HDU", primary + std::string(2880, '\0'), {}, "HDU 2, card 1: Unexpected keyword or bad format"},
-        {"blank block after the last HDU", primary + std::string(2880, ' '), {}, "HDU 2, card 1: Unexpected keyword or bad format"},
-        {"data block after the last HDU", with_data + pattern(2880), {}, "HDU 2, card 1: Unexpected keyword or bad format"},
-        {"two primary headers", primary + primary, {}, "HDU 2, card 1: Primary HDU not first"},
-        {"extension first", image, {}, "HDU 1, card 1: Extension without primary HDU"},
+         {velmora::HT_PRIMARY, velmora::HT_IMAGE}, "", none},
+        {"zero block after the last HDU", primary + std::string(2880, '\0'), {}, "HDU 2, card 1: Unexpected keyword or bad format", 2880},
+        {"blank block after the last HDU", primary + std::string(2880, ' '), {}, "HDU 2, card 1: Unexpected keyword or bad format", 2880},
+        {"data block after the last HDU", with_data + pattern(2880), {}, "HDU 2, card 1: Unexpected keyword or bad format", 5760},
+        {"two primary headers", primary + primary, {}, "HDU 2, card 1: Primary HDU not first", 2880},
+        {"extension first", image, {}, "HDU 1, card 1: Extension without primary HDU", 0},
         {"unknown extension first", fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {},
-         "HDU 1, card 1: Extension without primary HDU"},
-        {"TABLE extension", primary + fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {}, "HDU 2, card 1: Unknown extension"},
+         "HDU 1, card 1: Extension without primary HDU", 0},
+        {"TABLE extension", primary + fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {}, "HDU 2, card 1: Unknown extension", 2880},
         {"IMAGE not blank-filled", primary + fitsb::hdu().value("XTENSION", "'IMAGE'").end().bytes(), {},
-         "HDU 2, card 1: Unknown extension"},
+         "HDU 2, card 1: Unknown extension", 2880},
         {"no blank after the equals sign", primary + fitsb::hdu().add("XTENSION='IMAGE   '").end().bytes(), {},
-         "HDU 2, card 1: Unexpected keyword or bad format"},
+         "HDU 2, card 1: Unexpected keyword or bad format", 2880},
         {"equals sign right after SIMPLE", fitsb::hdu().add("SIMPLE= T").end().bytes(), {},
-         "HDU 1, card 1: Unexpected keyword or bad format"},
-        {"lower-case simple", fitsb::hdu().add("simple  = T").end().bytes(), {}, "HDU 1, card 1: Unexpected keyword or bad format"},
+         "HDU 1, card 1: Unexpected keyword or bad format", 0},
+        {"lower-case simple", fitsb::hdu().add("simple  = T").end().bytes(), {}, "HDU 1, card 1: Unexpected keyword or bad format", 0},
     };
     for (const framing_case& c : cases) {
         SCOPED_TRACE(c.name);
         outcome o = read_bytes_both(c.bytes);
         EXPECT_EQ(o.error, c.error);
+        EXPECT_EQ(o.offset, c.offset);
         EXPECT_FALSE(o.stream_failure);
         if (c.error.empty()) {
             EXPECT_EQ(o.kinds, c.kinds);
@@ -272,34 +281,36 @@ TEST(ReaderFraming, FileEndingInsideAHeaderOrDataIsAReadError) {
         const char* name;
         std::string bytes;
         std::string error;
+        std::uint64_t offset;  // of the card at fault; without one, where the input ends
     };
     const truncation_case cases[] = {
-        {"empty input", "", "HDU 1, card 1: file ends inside a header"},
-        {"one byte", "S", "HDU 1, card 1: file ends inside a header"},
-        {"one card", primary.substr(0, 80), "HDU 1, card 1: file ends inside a header"},
-        {"one byte short of a block", primary.substr(0, 2879), "HDU 1, card 1: file ends inside a header"},
-        {"header cut at a block boundary", two_blocks.substr(0, 2880), "HDU 1, card 37: file ends inside a header"},
-        {"header cut inside its second block", two_blocks.substr(0, 3880), "HDU 1, card 37: file ends inside a header"},
-        {"header without END", no_end.bytes(), "HDU 1, card 37: file ends inside a header"},
+        {"empty input", "", "HDU 1, card 1: file ends inside a header", 0},
+        {"one byte", "S", "HDU 1, card 1: file ends inside a header", 0},
+        {"one card", primary.substr(0, 80), "HDU 1, card 1: file ends inside a header", 0},
+        {"one byte short of a block", primary.substr(0, 2879), "HDU 1, card 1: file ends inside a header", 0},
+        {"header cut at a block boundary", two_blocks.substr(0, 2880), "HDU 1, card 37: file ends inside a header", 2880},
+        {"header cut inside its second block", two_blocks.substr(0, 3880), "HDU 1, card 37: file ends inside a header", 2880},
+        {"header without END", no_end.bytes(), "HDU 1, card 37: file ends inside a header", 2880},
         {"extension header cut", primary + two_blocks_of(fitsb::image(8, {})).substr(0, 2880),
-         "HDU 2, card 37: file ends inside a header"},
-        {"last data block missing", big_data.substr(0, big_data.size() - 2880), "HDU 1: file ends inside the data"},
-        {"data cut inside its block", big_data.substr(0, big_data.size() - 1000), "HDU 1: file ends inside the data"},
+         "HDU 2, card 37: file ends inside a header", 5760},
+        {"last data block missing", big_data.substr(0, big_data.size() - 2880), "HDU 1: file ends inside the data", 5760},
+        {"data cut inside its block", big_data.substr(0, big_data.size() - 1000), "HDU 1: file ends inside the data", 7640},
         {"only the padding missing", fitsb::primary(8, {3}).end().data("abc").unpadded().bytes(),
-         "HDU 1: file ends inside the data"},
+         "HDU 1: file ends inside the data", 2883},
         {"extension padding missing", primary + fitsb::image(16, {10}).end().data(20).unpadded().bytes(),
-         "HDU 2: file ends inside the data"},
+         "HDU 2: file ends inside the data", 5780},
         {"one block claiming a huge image", fitsb::primary(16, {2147483647, 2147483647}).end().bytes(),
-         "HDU 1: file ends inside the data"},
+         "HDU 1: file ends inside the data", 2880},
         {"size beyond 64 bits", fitsb::primary(-64, {2147483647, 2147483647, 2147483647}).end().bytes(),
-         "HDU 1: file ends inside the data"},
+         "HDU 1: file ends inside the data", 2880},
         {"size of exactly 2^64, not wrapped to 0", fitsb::primary(8, {65536, 65536, 65536, 65536}).end().bytes(),
-         "HDU 1: file ends inside the data"},
+         "HDU 1: file ends inside the data", 2880},
     };
     for (const truncation_case& c : cases) {
         SCOPED_TRACE(c.name);
         outcome o = read_bytes_both(c.bytes);
         EXPECT_EQ(o.error, c.error);
+        EXPECT_EQ(o.offset, c.offset);
         EXPECT_TRUE(o.stream_failure);
     }
 }

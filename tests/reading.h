@@ -73,6 +73,17 @@ inline std::string located_text(const std::exception& e) {
     return "HDU " + std::to_string(at->hdu) + (at->card ? ", card " + std::to_string(at->card) : "") + ": " + e.what();
 }
 
+// The input offset an error of reading `bytes` (from memory) names; -1 when
+// they are read.
+inline std::uint64_t error_offset(const std::string& bytes) {
+    try {
+        velmora::fits_file file(velmora::memory_input{bytes.data(), bytes.size()});
+    } catch (const std::exception& e) {
+        if (const velmora::error_location* at = velmora::location_of(e)) return at->offset;
+    }
+    return static_cast<std::uint64_t>(-1);
+}
+
 // The located error text of reading `bytes`, "" when they are read; the
 // reader must say the same, and place it alike to the byte, whether it loads
 // the data or passes over it, and whatever input the bytes come from.
