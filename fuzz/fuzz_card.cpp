@@ -8,6 +8,8 @@
 // from the parser is an expected outcome; anything else is a finding.
 #include "fits.h"
 
+#include "finding.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -29,12 +31,6 @@
 #undef main
 
 namespace {
-
-[[noreturn]] void finding(const char* what) {
-    std::fprintf(stderr, "\n*** %s\n", what);
-    std::fflush(stderr);
-    std::abort();
-}
 
 // The integer whose sign and digits start at `text`, as the listing must
 // show it: no '+', no leading zeros, no "-0".

@@ -24,6 +24,8 @@
 // is a finding.
 #include "fits.h"
 
+#include "finding.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -57,12 +59,6 @@ int outfd = -1;
 
 // Standard error of the tool while it runs.
 std::stringbuf captured_err;
-
-[[noreturn]] void finding(const char* what, const std::string& detail) {
-    std::fprintf(stderr, "\n*** %s\n%s\n", what, detail.c_str());
-    std::fflush(stderr);
-    std::abort();
-}
 
 void write_all(int fd, const std::uint8_t* data, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
@@ -315,7 +311,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // 1. Memory, every data array loaded, HDUs kept, then their report: the
     //    reference every other reading must match.
     const verdict kept = read_input(from_memory(data, size), size, RM_LOAD_DATA, KM_KEEP_HDUS);
-    // 2. An istream, by turns loading with each HDU reported and released,
+    // 2. Memory, headers only, each HDU reported and released.
+    check_same(read_input(from_memory(data, size), size, RM_HEADERS_ONLY, KM_RELEASE_HDUS), kept,
+               "memory, headers only, released");
+    // 3. An istream, by turns loading with each HDU reported and released,
     //    and headers only with HDUs kept.
     if (inputs % 2)
         check_same(read_input(from_istream(data, size), size, RM_LOAD_DATA, KM_RELEASE_HDUS), kept,

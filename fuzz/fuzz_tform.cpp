@@ -6,6 +6,8 @@
 // state no TFORMn or TDIMn value can describe.
 #include "fits.h"
 
+#include "finding.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,12 +15,6 @@
 #include <string>
 
 namespace {
-
-[[noreturn]] void finding(const char* what) {
-    std::fprintf(stderr, "\n*** %s\n", what);
-    std::fflush(stderr);
-    std::abort();
-}
 
 }  // namespace
 

@@ -28,9 +28,7 @@ std::string kw(const std::string& name, const std::string& value) { return fitsb
 // A table header of `naxis1` x `naxis2` bytes and `tfields` columns, then `cards` as given.
 fitsb::hdu table(int tfields, std::initializer_list<std::string> cards, int naxis1 = 8, int naxis2 = 0,
                  int pcount = 0) {
-    fitsb::hdu h;
-    h.string("XTENSION", "BINTABLE").integer("BITPIX", 8).integer("NAXIS", 2).integer("NAXIS1", naxis1);
-    h.integer("NAXIS2", naxis2).integer("PCOUNT", pcount).integer("GCOUNT", 1).integer("TFIELDS", tfields);
+    fitsb::hdu h = fitsb::bintable_header(naxis1, naxis2, pcount, tfields);
     for (const std::string& c : cards) h.add(c);
     return h;
 }

@@ -1,6 +1,7 @@
 // BINTABLE column formats: TFORMn type letters, repeat counts, descriptor
 // forms and row widths, and TDIMn dimension lists.
 #include "fits.h"
+#include "reading.h"
 
 #include <gtest/gtest.h>
 
@@ -17,21 +18,7 @@ using namespace velmora;
 constexpr std::int32_t int_max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t int_min = std::numeric_limits<std::int32_t>::min();
 
-// What `f` raises: the message of a logic error, "out of range: " and the
-// message of an out-of-range error, or "no error".
-template <typename F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (const std::out_of_range& e) {
-        return std::string("out of range: ") + e.what();
-    } catch (const std::logic_error& e) {
-        return e.what();
-    } catch (const std::exception& e) {
-        return std::string("not a logic error: ") + e.what();
-    }
-    return "no error";
-}
+using fitsb::message_of;
 
 const std::string unknown = "Unknown form type in BINTABLE";
 
@@ -46,12 +33,12 @@ TEST(ColumnFormat, TypeLetters) {
     for (const auto& c : known) {
         SCOPED_TRACE(std::string(1, c.letter));
         std::int32_t ct = CT_NONE;
-        EXPECT_EQ(error_of([&] { ct = column_type_from_letter(c.letter); }), "no error");
+        EXPECT_EQ(message_of([&] { ct = column_type_from_letter(c.letter); }), "no error");
         EXPECT_EQ(ct, c.ct);
     }
     for (char letter : std::string("eljpqFGHNORSTUVWYZ 0139(-\t") + '\0') {
         SCOPED_TRACE("code " + std::to_string(static_cast<int>(letter)));
-        EXPECT_EQ(error_of([&] { column_type_from_letter(letter); }), unknown);
+        EXPECT_EQ(message_of([&] { column_type_from_letter(letter); }), unknown);
     }
 }
 
@@ -107,7 +94,7 @@ TEST(ColumnFormat, TformDescribesTheColumn) {
         SCOPED_TRACE("TFORM [" + c.tform + "]");
         bintable_column column;
         column.offset_ = 12;
-        EXPECT_EQ(error_of([&] { parse_tform(c.tform, column); }), "no error");
+        EXPECT_EQ(message_of([&] { parse_tform(c.tform, column); }), "no error");
         EXPECT_EQ(column.ct_, c.ct);
         EXPECT_EQ(column.pq_, c.pq);
         EXPECT_EQ(column.repeat_, c.repeat);
@@ -157,7 +144,7 @@ TEST(ColumnFormat, TformFaults) {
     for (const auto& c : cases) {
         SCOPED_TRACE("TFORM [" + c.tform + "]");
         bintable_column column;
-        EXPECT_EQ(error_of([&] { parse_tform(c.tform, column); }), c.message);
+        EXPECT_EQ(message_of([&] { parse_tform(c.tform, column); }), c.message);
     }
 }
 
@@ -180,7 +167,7 @@ TEST(ColumnFormat, TdimListsTheDimensions) {
     for (const auto& c : cases) {
         SCOPED_TRACE("TDIM [" + c.tdim + "]");
         bintable_column column;
-        EXPECT_EQ(error_of([&] { parse_tdim(c.tdim, column); }), "no error");
+        EXPECT_EQ(message_of([&] { parse_tdim(c.tdim, column); }), "no error");
         EXPECT_EQ(column.tdim_, c.dims);
     }
     bintable_column column;  // dimensions are appended to those already held
@@ -194,7 +181,7 @@ TEST(ColumnFormat, TdimFaults) {
                                    "(-1)", "(3,-4)", "(x)"}) {
         SCOPED_TRACE("TDIM [" + tdim + "]");
         bintable_column column;
-        EXPECT_EQ(error_of([&] { parse_tdim(tdim, column); }), "Bad DIM in BINTABLE");
+        EXPECT_EQ(message_of([&] { parse_tdim(tdim, column); }), "Bad DIM in BINTABLE");
     }
 }
 

@@ -127,16 +127,29 @@ inline hdu image(int bitpix, std::initializer_list<long long> dims) {
     return h;
 }
 
-// Mandatory cards of a BINTABLE extension and one TFORMn per given form.
-inline hdu bintable(long long naxis1, long long naxis2, long long pcount,
-                    std::initializer_list<std::string> tforms) {
+// Mandatory cards of a BINTABLE extension with any TFIELDS, no TFORMn.
+inline hdu bintable_header(long long naxis1, long long naxis2, long long pcount, long long tfields) {
     hdu h;
     h.string("XTENSION", "BINTABLE").integer("BITPIX", 8).integer("NAXIS", 2);
     h.integer("NAXIS1", naxis1).integer("NAXIS2", naxis2).integer("PCOUNT", pcount);
-    h.integer("GCOUNT", 1).integer("TFIELDS", static_cast<long long>(tforms.size()));
+    h.integer("GCOUNT", 1).integer("TFIELDS", tfields);
+    return h;
+}
+
+// Mandatory cards of a BINTABLE extension and one TFORMn per given form.
+inline hdu bintable(long long naxis1, long long naxis2, long long pcount,
+                    std::initializer_list<std::string> tforms) {
+    hdu h = bintable_header(naxis1, naxis2, pcount, static_cast<long long>(tforms.size()));
     int n = 1;
     for (const std::string& f : tforms) h.string("TFORM" + std::to_string(n++), f);
     return h;
+}
+
+// `n` data bytes that differ from block to block and within a block.
+inline std::string pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / block) % 251);
+    return s;
 }
 
 // A file on disk holding `contents`, removed when the object goes.
@@ -229,6 +242,9 @@ run_result kept_report(const std::string& path);
 
 // A double as the report writes it.
 std::string formatted(double value);
+
+// Bytes of a name or string as the report shows them.
+std::string shown(const std::string& text);
 
 // Runs the built tessary on one path; the report of the kept HDUs must be the
 // same. A regular file of up to 3 GiB is also

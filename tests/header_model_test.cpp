@@ -2,6 +2,7 @@
 // their name index and shared HDU object, and the header-checking operations.
 #include "fits.h"
 #include "fits_builder.h"
+#include "reading.h"
 
 #include <gtest/gtest.h>
 
@@ -29,18 +30,7 @@ keyword_record parsed(const std::string& card) {
     return keyword_record(scratch, card);
 }
 
-// The message of the logic error `f` raises, or "no error".
-template <typename F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (const std::logic_error& e) {
-        return e.what();
-    } catch (const std::exception& e) {
-        return std::string("not a logic error: ") + e.what();
-    }
-    return "no error";
-}
+using fitsb::message_of;
 
 TEST(HeaderModel, DefaultRecordIsUnclassifiedAndEmpty) {
     keyword_record kr;
@@ -206,7 +196,7 @@ TEST(HeaderModel, ExpectKeywordChecksTypeThenNameThenValueType) {
         hdu_entry entry(HT_PRIMARY);
         add(entry, V("SIMPLE", "T"));
         keyword_record kr;
-        EXPECT_EQ(error_of([&] { expect_keyword(entry, c.card, c.name, c.dt, kr); }), c.message);
+        EXPECT_EQ(message_of([&] { expect_keyword(entry, c.card, c.name, c.dt, kr); }), c.message);
         EXPECT_EQ(entry.krs_.size(), 1u);  // the caller appends, never expect_keyword
         if (c.message == "no error") {
             EXPECT_EQ(kr.name_, c.name);
@@ -245,7 +235,7 @@ TEST(HeaderModel, FindKeywordRequiresPresenceAndType) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + (c.required ? " required" : " optional"));
         std::ptrdiff_t found = -2;
-        std::string message = error_of([&] {
+        std::string message = message_of([&] {
             hdu_entry::position pos = find_keyword(entry, c.name, c.dt, c.required);
             found = pos == entry.krs_.end() ? -1 : pos - entry.krs_.begin();
         });

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <exception>
 #include <string>
 #include <vector>
@@ -22,14 +24,6 @@ using fitsb::primary;
 // A primary HDU without data, the usual start of a file with extensions.
 const std::string no_data = primary(8, {}).logical("EXTEND", true).end().bytes();
 
-// The mandatory cards of a BINTABLE with any TFIELDS and no TFORMn.
-fitsb::hdu table_header(long long naxis1, long long naxis2, long long pcount, long long tfields) {
-    fitsb::hdu h;
-    h.string("XTENSION", "BINTABLE").integer("BITPIX", 8).integer("NAXIS", 2).integer("NAXIS1", naxis1);
-    h.integer("NAXIS2", naxis2).integer("PCOUNT", pcount).integer("GCOUNT", 1).integer("TFIELDS", tfields);
-    return h;
-}
-
 // A primary HDU of `naxis` axes with NAXIS1 ... NAXIS999 (at most) all 1.
 fitsb::hdu axes(long long naxis) {
     fitsb::hdu h;
@@ -40,7 +34,7 @@ fitsb::hdu axes(long long naxis) {
 
 // A one-row BINTABLE of 999 one-byte columns B that claims `tfields` columns.
 fitsb::hdu columns(long long tfields) {
-    fitsb::hdu h = table_header(999, 1, 0, tfields);
+    fitsb::hdu h = fitsb::bintable_header(999, 1, 0, tfields);
     for (int n = 1; n <= 999; ++n) h.string("TFORM" + std::to_string(n), "B");
     return h;
 }
@@ -98,6 +92,27 @@ std::string load_verdict(const std::string& path) {
 
 bool has_line(const std::string& out, const std::string& line) {
     return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
+}
+
+// Each control byte, DEL included, is shown as \xNN wherever it stands in a
+// name or a string, of any length (the check reads eight bytes at a time).
+TEST(HostileInput, EveryControlByteIsShownEscaped) {
+    std::vector<unsigned char> controls;
+    for (unsigned char b = 0; b < 0x20; ++b) controls.push_back(b);
+    controls.push_back(0x7f);
+    for (std::size_t length = 1; length <= 20; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+            for (unsigned char b : controls) {
+                std::string text(length, 'a');
+                text[at] = static_cast<char>(b);
+                char escaped[5];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
+                const std::string expected = std::string(at, 'a') + escaped + std::string(length - at - 1, 'a');
+                ASSERT_EQ(fitsb::shown(text), expected) << "byte " << int(b) << " at " << at << " of " << length;
+            }
+        }
+    }
+    EXPECT_EQ(fitsb::shown("~\x80\xff plain"), "~\x80\xff plain");
 }
 
 TEST(HostileInput, EndsInAReportOrOneErrorLine) {

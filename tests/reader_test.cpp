@@ -30,12 +30,7 @@ namespace {
 
 using velmora::fits_file;
 
-// `n` bytes that differ from block to block and within a block.
-std::string pattern(std::size_t n) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / fitsb::block) % 251);
-    return s;
-}
+using fitsb::pattern;
 
 // What reading a whole file gave: the kinds of its HDUs, or the error.
 // No error, so no offset.

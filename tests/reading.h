@@ -65,6 +65,22 @@ inline std::unique_ptr<velmora::fits_file> read_from(source s, const std::string
     return std::make_unique<velmora::fits_file>(in, mode, on_hdu, keep);
 }
 
+// What `f` raises: the text of a logic error, "out of range: " and the text
+// of an out-of-range error, any other error marked as such; or "no error".
+template <typename F>
+std::string message_of(F f) {
+    try {
+        f();
+    } catch (const std::out_of_range& e) {
+        return std::string("out of range: ") + e.what();
+    } catch (const std::logic_error& e) {
+        return e.what();
+    } catch (const std::exception& e) {
+        return std::string("not a logic error: ") + e.what();
+    }
+    return "no error";
+}
+
 // An error's text after the HDU and card it names: "HDU 2, card 9: text",
 // "HDU 2: text" when no card is at fault, the text alone when no HDU is.
 inline std::string located_text(const std::exception& e) {

@@ -27,12 +27,7 @@ const std::string primary = fitsb::primary(8, {}).end().bytes();
 // the right block.
 const std::string marker = fitsb::image(8, {5}).end().data("ABCDE").bytes();
 
-// `n` data bytes that differ from block to block and within a block.
-std::string pattern(std::size_t n) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 13 + i / fitsb::block) % 253);
-    return s;
-}
+using fitsb::pattern;
 
 // The mandatory cards of a primary or IMAGE HDU with any number of axes.
 fitsb::hdu array_hdu(bool image, int bitpix, const std::vector<long long>& dims) {

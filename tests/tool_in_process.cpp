@@ -34,6 +34,11 @@ run_result compose(const std::string& path, Read read) {
 
 }  // namespace
 
+std::string shown(const std::string& text) {
+    std::vector<char> out(4 * text.size() + 8);
+    return std::string(out.data(), static_cast<std::size_t>(put_file_text(out.data(), text) - out.data()));
+}
+
 std::string formatted(double value) {
     char text[64];
     return std::string(text, static_cast<std::size_t>(format_double(text, value) - text));
