@@ -127,7 +127,8 @@ public:
         if (offset < unseen_) return nullptr;
         const std::size_t at = static_cast<std::size_t>(offset - unseen_);
         while (kept() < at + n)
-            if (read_ahead(std::max(look_ahead_chunk, at + n - kept())) == 0) return nullptr;
+            if (read_ahead(static_cast<std::size_t>(std::max<std::uint64_t>(look_ahead_chunk, at + n - kept()))) == 0)
+                return nullptr;
         return ahead_.get() + ahead_pos_ + at;
     }
 
