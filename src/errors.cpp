@@ -1,5 +1,5 @@
 // velmora::fits - errors: the failed precondition, located errors and
-// their texts, and the helpers that raise them.
+// their texts, the helpers that raise them, and a record as a detail shows it.
 #include "internal.h"
 
 #include <cstdio>
@@ -69,6 +69,45 @@ std::string printable(const std::string& bytes) {
     format_error e(message);
     error_access::about(e, keyword, printable(detail));
     throw e;
+}
+
+namespace {
+
+// A double as the user wrote it, near enough: 15 significant digits, and a
+// decimal point where they would show none (10.0, not 10).
+std::string double_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    std::string shown = text;
+    if (shown.find_first_of(".eni") == std::string::npos) shown += ".0";
+    return shown;
+}
+
+}  // namespace
+
+// "NAME = value" of a valued record, the value as a card would hold it.
+std::string record_text(const keyword_record& kr) {
+    std::string text = kr.name_;
+    if (kr.type_ != KWRT_VALUE && kr.type_ != KWRT_CONTINUE) return text;
+    if (kr.dt_ == DT_UNKNOWN) return text + " without a value";
+    text += " = ";
+    if (kr.dt_ == DT_STRING) {
+        text += '\'';
+        for (char c : kr.string_value_) text += c == '\'' ? "''" : std::string(1, c);
+        return text + '\'';
+    }
+    switch (kr.dt_) {
+        case DT_BOOL: return text + (kr.bool_value_ ? "T" : "F");
+        case DT_INT: return text + std::to_string(kr.int_value_);
+        case DT_INT64: return text + std::to_string(kr.int64_value_);
+        case DT_DOUBLE: return text + double_text(kr.double_value_);
+        case DT_COMPLEX_INT:
+            return text + "(" + std::to_string(kr.complex_int_value_.first) + ", " +
+                   std::to_string(kr.complex_int_value_.second) + ")";
+        default:
+            return text + "(" + double_text(kr.complex_double_value_.first) + ", " +
+                   double_text(kr.complex_double_value_.second) + ")";
+    }
 }
 
 }  // namespace velmora
