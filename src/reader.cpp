@@ -92,7 +92,9 @@ void file_reader::read_hdus(fits_file& file, const fits_file::hdu_callback& on_h
             hdus.pop_back();
         }
     }
-    source_.reset();
+    // The input is let go; block operations asked of the file from now on
+    // find an input that has ended.
+    source_ = byte_source::in_memory(memory_input{nullptr, 0});
     // The entries kept have moved as the list grew: each record names the
     // entry that holds it now.
     for (hdu_entry& entry : hdus)

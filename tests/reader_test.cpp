@@ -387,6 +387,20 @@ TEST(ReaderStreams, CallersStreamIsReadAsItIs) {
     }
 }
 
+// Once read, the file has let its input go: its block operations find the
+// input ended, from every source.
+TEST(ReaderBuffer, BlockOperationsAfterReadingFindTheInputEnded) {
+    for (fitsb::source s : fitsb::every_source) {
+        SCOPED_TRACE(fitsb::source_name(s));
+        auto file = fitsb::read_from(s, primary, velmora::RM_LOAD_DATA);
+        std::string card;
+        char byte = 0;
+        EXPECT_EQ(fitsb::message_of([&] { file->read_card(card); }), "not a logic error: file ends inside a header");
+        EXPECT_EQ(fitsb::message_of([&] { file->read_bytes(&byte, 1); }), "not a logic error: file ends inside the data");
+        EXPECT_EQ(fitsb::message_of([&] { file->skip_bytes(5000); }), "not a logic error: file ends inside the data");
+    }
+}
+
 TEST(ReaderFraming, UnopenablePathIsAReadError) {
     fitsb::temp_file f("");
     const std::string dir = f.path() + ".d";
