@@ -112,7 +112,6 @@ void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::str
     in.begin_records(entry);
     keyword_record& xtension = record_at(entry, 0);
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
-    xtension.index_ = 0;
     if (xtension.is_null() || xtension.get_string() != "BINTABLE") refuse(xtension, "Not conforming to the standard");
 
     struct mandatory {

@@ -3,6 +3,7 @@
 #include "internal.h"
 
 #include <cstdlib>
+#include <functional>
 #include <cstring>
 #include <string>
 
@@ -291,7 +292,13 @@ keyword_record::keyword_record(const hdu_entry& entry, const std::string& card) 
 
 void keyword_record::parse(const hdu_entry& entry, const std::string& card80) {
     owner_ = &entry;
-    index_ = static_cast<std::int32_t>(entry.krs_.size());
+    // The position the record takes among the entry's records: the next one,
+    // or its own when it is parsed in place in storage lent to the entry.
+    const keyword_record* first = entry.krs_.data();
+    const std::less<const keyword_record*> before;
+    index_ = static_cast<std::int32_t>(!before(this, first) && before(this, first + entry.krs_.size())
+                                           ? this - first
+                                           : static_cast<std::ptrdiff_t>(entry.krs_.size()));
 
     // Columns past 80 are never looked at; a short card reads as blank-filled.
     std::string padded;

@@ -91,7 +91,6 @@ std::uint64_t hdu_simple_parent::data_size() const {
 void hdu_primary::check_first_card(hdu_entry& entry, const std::string& first_card) {
     keyword_record& kr = record_at(entry, 0);
     expect_keyword(entry, first_card, "SIMPLE", DT_BOOL, kr);
-    kr.index_ = 0;
     if (!kr.get_bool()) refuse(kr, "Not conforming to the standard");
 }
 
@@ -100,7 +99,6 @@ void hdu_primary::read_extra_keywords(fits_file&, hdu_entry&) {}
 void hdu_image::check_first_card(hdu_entry& entry, const std::string& first_card) {
     keyword_record& kr = record_at(entry, 0);
     expect_keyword(entry, first_card, "XTENSION", DT_STRING, kr);
-    kr.index_ = 0;
     if (kr.is_null() || kr.get_string() != "IMAGE") refuse(kr, "Not conforming to the standard");
 }
 

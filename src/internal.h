@@ -117,10 +117,6 @@ std::int32_t optional_count(const hdu_entry& entry, const std::string& name, std
 // Records and the storage released HDUs leave
 // ---------------------------------------------------------------------------
 
-// Puts a record used before back into the unclassified state, keeping the
-// storage of its strings.
-void reset(keyword_record& kr);
-
 // The record for the card at position `at` of the header being read into
 // `entry` (every position before it filled): a record lent there, reset, or
 // else a new one appended.

@@ -219,20 +219,16 @@ void file_reader::begin_records(hdu_entry& entry) {
 
 const keyword_record& file_reader::read_mandatory(hdu_entry& entry, const std::string& name) {
     read_card(card_);
-    const std::size_t at = static_cast<std::size_t>(cards_read_ - 1);
-    keyword_record& kr = record_at(entry, at);
+    keyword_record& kr = record_at(entry, static_cast<std::size_t>(cards_read_ - 1));
     expect_keyword(entry, card_, name, DT_INT, kr);
-    kr.index_ = static_cast<std::int32_t>(at);
     return kr;
 }
 
 void file_reader::read_free_cards(hdu_entry& entry) {
     for (bool end = false; !end;) {
         read_card(card_);
-        const std::size_t at = static_cast<std::size_t>(cards_read_ - 1);
-        keyword_record& kr = record_at(entry, at);
+        keyword_record& kr = record_at(entry, static_cast<std::size_t>(cards_read_ - 1));
         kr.parse(entry, card_);
-        kr.index_ = static_cast<std::int32_t>(at);
         end = kr.type_ == KWRT_END;
     }
     spare_.end_header(entry, static_cast<std::size_t>(cards_read_));

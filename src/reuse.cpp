@@ -7,6 +7,10 @@
 
 namespace velmora {
 
+namespace {
+
+// Puts a record used before back into the unclassified state, keeping the
+// storage of its strings.
 void reset(keyword_record& kr) {
     kr.type_ = KWRT_NONE;
     kr.dt_ = DT_UNKNOWN;
@@ -23,6 +27,8 @@ void reset(keyword_record& kr) {
     kr.owner_ = nullptr;
     kr.index_ = 0;
 }
+
+}  // namespace
 
 keyword_record& record_at(hdu_entry& entry, std::size_t at) {
     std::vector<keyword_record>& krs = entry.krs_;
