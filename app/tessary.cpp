@@ -293,19 +293,9 @@ char* put_file_text(char* o, const std::string& text) {
         std::memcpy(o, p, n);
         return o + n;
     }
-    static const char hex[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char b = static_cast<unsigned char>(p[i]);
-        if (b < 0x20 || b == 0x7f) {
-            *o++ = '\\';
-            *o++ = 'x';
-            *o++ = hex[b >> 4];
-            *o++ = hex[b & 15];
-        } else {
-            *o++ = static_cast<char>(b);
-        }
-    }
-    return o;
+    const std::string shown = printable(text);
+    std::memcpy(o, shown.data(), shown.size());
+    return o + shown.size();
 }
 
 // Writes a number at `o` in the report's notation and returns the end:
