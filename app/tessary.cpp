@@ -281,6 +281,14 @@ bool has_control_byte(const char* p, std::size_t n) {
     return false;
 }
 
+// Writes `text` at `o` with its control bytes as \xNN; returns the end.
+// Only hostile files come here, so it stays out of the common path.
+[[gnu::cold, gnu::noinline]] char* put_escaped(char* o, const std::string& text) {
+    const std::string shown = printable(text);
+    std::memcpy(o, shown.data(), shown.size());
+    return o + shown.size();
+}
+
 // Writes bytes taken from the file at `o` as a line can show them (control
 // bytes as \xNN); returns the end. FITS headers hold only printable ASCII,
 // so a conforming file prints unchanged, while a hostile one can neither
@@ -293,9 +301,7 @@ char* put_file_text(char* o, const std::string& text) {
         std::memcpy(o, p, n);
         return o + n;
     }
-    const std::string shown = printable(text);
-    std::memcpy(o, shown.data(), shown.size());
-    return o + shown.size();
+    return put_escaped(o, text);
 }
 
 // Writes a number at `o` in the report's notation and returns the end:
