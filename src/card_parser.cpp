@@ -2,9 +2,11 @@
 // record, numbers read exactly, and a record's value as a card shows it.
 #include "internal.h"
 
-#include <cstdlib>
-#include <functional>
+#include <cfloat>
+#include <charconv>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <string>
 
 namespace velmora {
@@ -83,10 +85,14 @@ std::uint64_t four_digits(const char* p) {
 
 // The nearest double of a number's text (`length` bytes at `text`: sign,
 // digits, point, exponent), the exponent letter at `letter` (npos: none)
-// read as E, through the C library. A number on a card is copied to the
-// stack for it.
-double text_to_double(const char* text, std::size_t length, std::size_t letter) {
-    char copy[card_size + 1];
+// read as E. std::from_chars rounds correctly on every target and reads the
+// same in every locale (strtod stops at the '.' where the decimal mark is a
+// comma). It takes neither a '+' nor a D, so a number on a card is copied to
+// the stack without its '+' and with its letter as 'e'. A magnitude beyond
+// the double range is an infinity of the number's sign when `huge`, else a
+// zero of that sign, as strtod gives them (from_chars leaves them to us).
+double text_to_double(const char* text, std::size_t length, std::size_t letter, bool huge) {
+    char copy[card_size];
     std::string long_copy;
     char* number = copy;
     if (length > card_size) {
@@ -94,26 +100,44 @@ double text_to_double(const char* text, std::size_t length, std::size_t letter) 
         number = &long_copy[0];
     } else {
         std::memcpy(copy, text, length);
-        copy[length] = '\0';
     }
     if (letter < length) number[letter] = 'e';
-    return std::strtod(number, nullptr);
+    const bool negative = number[0] == '-';
+    const char* first = number + (number[0] == '+' ? 1 : 0);
+    double value = 0.0;
+    if (std::from_chars(first, number + length, value).ec == std::errc::result_out_of_range)
+        value = huge ? std::numeric_limits<double>::infinity() : 0.0;
+    else
+        return value;
+    return negative ? -value : value;
 }
+
+// Whether one multiplication or division by a power of ten rounds once: only
+// where doubles are computed as doubles. On x87 (FLT_EVAL_METHOD 2, as i386
+// builds run) the product is rounded to 64 bits first and then to 53, and
+// that second rounding can land one unit off (1929.49980932295).
+#if defined(FLT_EVAL_METHOD) && (FLT_EVAL_METHOD == 0 || FLT_EVAL_METHOD == 1)
+constexpr bool single_rounding = true;
+#else
+constexpr bool single_rounding = false;
+#endif
 
 // Converts a number to the nearest double, given its text (as for
 // text_to_double), the value of its first significant digits (at most 19),
 // their count and the decimal exponent of the last of them. With at most 15
-// digits and a small exponent both factors are exact doubles and one
-// multiplication or division rounds correctly; anything else goes through
-// the C library.
+// digits and a small exponent both factors are exact doubles and, where the
+// arithmetic rounds once, one multiplication or division rounds correctly
+// (Clinger's fast path); anything else goes through text_to_double.
 double decimal_to_double(const char* text, std::size_t length, std::size_t letter, bool negative,
                          std::uint64_t mantissa, std::size_t digits, int exponent) {
-    if (digits <= 15 && exponent >= -22 && exponent <= 22) {
+    if (single_rounding && digits <= 15 && exponent >= -22 && exponent <= 22) {
         double value = static_cast<double>(mantissa);
         value = exponent < 0 ? value / exact_powers_of_ten[-exponent] : value * exact_powers_of_ten[exponent];
         return negative ? -value : value;
     }
-    return text_to_double(text, length, letter);
+    // The first digit's decimal exponent tells an overflow from an underflow.
+    const int first_digit = exponent + static_cast<int>(digits < 19 ? digits : 19) - 1;
+    return text_to_double(text, length, letter, first_digit > 0);
 }
 
 // Sets a record's string to `n` bytes of a card: in the storage it has when
@@ -187,16 +211,17 @@ double wide_integer_to_double(const char* text, std::size_t length, bool negativ
 #else
     (void)negative, (void)first, (void)rest, (void)more;
 #endif
-    return text_to_double(text, length, std::string::npos);
+    return text_to_double(text, length, std::string::npos, true);
 }
 
 }  // namespace
 
 // One pass over the number: an optionally signed integer, at its exact
-// value; when a '.', E or D follows its digits (or stands at `pos`), a
-// floating number instead: sign, mantissa with at least one digit and an
-// exponent introduced by E, e, D or d. A floating number without a mantissa
-// digit is 0.0 and leaves `pos`, as does an integer without digits (DT_INT 0).
+// value; when a '.', E or D follows its digits, when a '.' and a digit follow
+// the sign, or when a '.', E or D stands at `pos`, a floating number instead:
+// sign, mantissa with at least one digit and an exponent introduced by E, e,
+// D or d. A floating number without a mantissa digit is 0.0 and leaves `pos`,
+// as does an integer without digits (DT_INT 0): nothing read leaves `pos`.
 std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_t& int_value,
                           double& double_value) {
     const char* text = card.data();
@@ -234,7 +259,11 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
     exponent += static_cast<int>(static_cast<std::size_t>(p - run) - keep(run, static_cast<std::size_t>(p - run)));
     i = static_cast<std::size_t>(p - text);
     const bool integer = p > integer_start;
-    const std::size_t after = integer ? i : pos;
+    // A mantissa may also begin at its point, after any blanks and sign:
+    // ".5", "-.5", "( .5" (FITS asks for one of the integer and fraction
+    // parts, not both).
+    const bool fraction_first = !integer && *p == '.' && is_digit(p[1]);
+    const std::size_t after = integer || fraction_first ? i : pos;
     const char next = after < n ? text[after] : '\0';
     if (next != '.' && next != 'E' && next != 'D') {
         pos = after;
@@ -275,10 +304,9 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos, std::int64_
             read_decimal(card, end, power);
             letter = i - start;
             // An exponent beyond the 32-bit range saturates; it is far
-            // outside the double range either way, so the C library decides.
-            exponent = power > 1000 || power < -1000 || exponent + power > 1000 || exponent + power < -1000
-                           ? 10000
-                           : exponent + power;
+            // outside the double range either way, kept so with its sign.
+            const std::int64_t total = std::int64_t{exponent} + power;
+            exponent = total > 10000 ? 10000 : total < -10000 ? -10000 : static_cast<int>(total);
             i = end;
         }
     }
@@ -357,7 +385,7 @@ void keyword_record::parse_value(const std::string& card) {
         dt_ = DT_BOOL;
         is_null_ = false;
         end = start + 1;
-    } else if (first == '+' || first == '-' || is_digit(first)) {
+    } else if (first == '+' || first == '-' || is_digit(first) || (first == '.' && is_digit(at(card, start + 1)))) {
         end = start;
         std::int64_t integer = 0;
         dt_ = parse_number(card, end, integer, double_value_);
@@ -422,11 +450,16 @@ std::size_t keyword_record::parse_complex(const std::string& card, std::size_t p
     std::size_t pos = paren + 1;
     std::int64_t re_int = 0, im_int = 0;
     double re_double = 0.0, im_double = 0.0;
+    // Each part must hold a number: "(,1)" and "(1, )" have a part missing,
+    // not a part of 0. A number read moves the position; nothing read does not.
+    const std::size_t re_start = pos;
     std::int32_t re_dt = parse_number(card, pos, re_int, re_double);
+    if (pos == re_start) fail("Bad complex number format");
     pos = skip_blanks(card, pos);
     if (pos == std::string::npos || card[pos] != ',') fail("Bad complex number format");
-    ++pos;
+    const std::size_t im_start = ++pos;
     std::int32_t im_dt = parse_number(card, pos, im_int, im_double);
+    if (pos == im_start) fail("Bad complex number format");
     pos = skip_blanks(card, pos);
     if (pos == std::string::npos || card[pos] != ')') fail("Bad complex number format");
 

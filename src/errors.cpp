@@ -2,6 +2,7 @@
 // their texts, the helpers that raise them, and a record as a detail shows it.
 #include "internal.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
@@ -74,11 +75,12 @@ std::string printable(const std::string& bytes) {
 namespace {
 
 // A double as the user wrote it, near enough: 15 significant digits, and a
-// decimal point where they would show none (10.0, not 10).
+// decimal point where they would show none (10.0, not 10). std::to_chars
+// writes them as printf's %.15g does in the "C" locale, whatever locale the
+// program has set.
 std::string double_text(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.15g", value);
-    std::string shown = text;
+    std::string shown(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15).ptr);
     if (shown.find_first_of(".eni") == std::string::npos) shown += ".0";
     return shown;
 }

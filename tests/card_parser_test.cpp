@@ -113,6 +113,16 @@ TEST(CardParser, CardsBecomeRecords) {
         {V("SCALE", "1."), KWRT_VALUE, "SCALE", DT_DOUBLE, D(1.0), ""},
         {V("HUGE", "1E400"), KWRT_VALUE, "HUGE", DT_DOUBLE, D(inf), ""},
         {V("HUGE", "-1D400"), KWRT_VALUE, "HUGE", DT_DOUBLE, D(-inf), ""},
+        // Reals without integer digits: a point and a digit, after a sign or not.
+        {V("CDELT1", ".1"), KWRT_VALUE, "CDELT1", DT_DOUBLE, D(0.1), ""},
+        {V("HALF", "-.5"), KWRT_VALUE, "HALF", DT_DOUBLE, D(-0.5), ""},
+        {V("HALF", "+.5 / half"), KWRT_VALUE, "HALF", DT_DOUBLE, D(0.5), " half"},
+        {V("SCALE", "+.25E2"), KWRT_VALUE, "SCALE", DT_DOUBLE, D(25.0), ""},
+        {V("TINY", fitsb::fixed(".000125d-2")), KWRT_VALUE, "TINY", DT_DOUBLE, D(1.25e-6), ""},
+        // A point without a digit after it is no number: no value, nothing more read.
+        {V("HALF", "."), KWRT_VALUE, "HALF", DT_UNKNOWN, none, ""},
+        {V("HALF", ".E5 / x"), KWRT_VALUE, "HALF", DT_UNKNOWN, none, ""},
+        {V("HALF", ". 5"), KWRT_VALUE, "HALF", DT_UNKNOWN, none, ""},
         // Strings: doubled quotes, leading blanks kept, trailing blanks dropped, null and blank.
         {V("LABEL", "'it''s  '"), KWRT_VALUE, "LABEL", DT_STRING, S("it's"), ""},
         {V("LABEL", "'  lead'"), KWRT_VALUE, "LABEL", DT_STRING, S("  lead"), ""},
@@ -129,6 +139,10 @@ TEST(CardParser, CardsBecomeRecords) {
         {V("ZD", "(1, -99999999999999999999)"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(1.0, -1e20), ""},
         {V("ZD", "( 1.5 , 2 )"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(1.5, 2.0), ""},
         {V("ZD", "(.5,1)"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(0.5, 1.0), ""},
+        {V("ZD", "( .5, 1)"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(0.5, 1.0), ""},
+        {V("ZD", "( .5,1)"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(0.5, 1.0), ""},
+        {V("ZD", "(-.5,+.5)"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(-0.5, 0.5), ""},
+        {V("ZD", "(1, .5E1)"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(1.0, 5.0), ""},
         {V("ZD", "(1, 2E1) / z"), KWRT_VALUE, "ZD", DT_COMPLEX_DOUBLE, CD(1.0, 20.0), " z"},
         // Valued keywords without a value: blank field, "/" first, unrecognised first character.
         {V("UNDEF", ""), KWRT_VALUE, "UNDEF", DT_UNKNOWN, none, ""},
@@ -192,13 +206,23 @@ TEST(CardParser, MalformedCardsAreRejected) {
         {V("COUNT", "1E"), garbage},     // exponent letter without digits is not part of the number
         {V("COUNT", "1.5E+"), garbage},
         {V("COUNT", "5,6"), garbage},
-        {V("HALF", "-.5"), garbage},     // a sign must be followed by a digit
+        {V("HALF", "-."), garbage},      // a sign must be followed by a digit, or a point and a digit
+        {V("HALF", "-.E5"), garbage},
+        {V("HALF", ".5x"), garbage},
+        {V("HALF", ".5.5"), garbage},
         {V("SIGN", "+"), garbage},
         {V("SIGN", "- 5"), garbage},
         {V("FLAG", "TRUE"), garbage},
         {V("LABEL", "'abc' x"), garbage},
         {V("ZB", "(1,2)x"), garbage},
-        {V("ZD", "( .5,1)"), complex},
+        {V("ZD", "(.,1)"), complex},
+        {V("ZD", "(1,-.)"), complex},
+        // A part without a number is missing, not 0.
+        {V("ZB", "(,1)"), complex},
+        {V("ZB", "(1,)"), complex},
+        {V("ZB", "( , )"), complex},
+        {V("ZB", "(1.5,  )"), complex},
+        {V("ZB", "()"), complex},
         {V("ZB", "(1 2)"), complex},
         {V("ZB", "(1,"), complex},
         {V("ZB", "(1,2"), complex},
@@ -254,8 +278,9 @@ TEST(CardParser, ParseNumberReadsOneNumber) {
         {"+", 0, I(0), 0},
         {"-x", 0, I(0), 0},
         {"ab - 7", 2, I(0), 2},
-        {" .5", 0, I(0), 0},
-        {"-.5", 0, I(0), 0},
+        {"- .5", 0, I(0), 0},
+        {"-.", 0, I(0), 0},
+        {" .E5", 0, I(0), 0},
         {"", 0, I(0), 0},
         // Floating: decided by ".", "E" or "D" right after the digits.
         {"3D2", 0, D(300.0), 3},
@@ -265,6 +290,11 @@ TEST(CardParser, ParseNumberReadsOneNumber) {
         {"-12.5E1", 0, D(-125.0), 7},
         {"1.e5", 0, D(1e5), 4},
         {".5", 0, D(0.5), 2},
+        // or by a point and a digit after the blanks and sign.
+        {" .5", 0, D(0.5), 3},
+        {"-.5", 0, D(-0.5), 3},
+        {"+.25E2,", 0, D(25.0), 6},
+        {"( \t.5e-1)", 1, D(0.05), 8},
         {"(.25,", 1, D(0.25), 4},
         {"1E", 0, D(1.0), 1},             // the letter without digits is not part of the number
         {"1E+)", 0, D(1.0), 1},
