@@ -83,6 +83,29 @@ std::uint64_t four_digits(const char* p) {
 #endif
 }
 
+// Where doubles are computed in the x87's 64-bit registers (i386 builds,
+// FLT_EVAL_METHOD 2), a product of two exact doubles is rounded to 64 bits
+// and then again to 53 when stored, and that second rounding can land one
+// unit off (1929.49980932295 read as ...9501). Within its scope this sets
+// the x87 to round every result to 53 bits at once, as SSE arithmetic does:
+// a product of two doubles then rounds once, to the nearest double, and a
+// conversion that relies on that (std::from_chars takes such a shortcut for
+// short numbers) is exact there too. Elsewhere it does nothing.
+class double_rounding_once {
+public:
+#if defined(__i386__) && defined(__GNUC__) && defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 2
+    double_rounding_once() {
+        __asm__ volatile("fnstcw %0" : "=m"(saved_) : : "memory");
+        const unsigned short doubles = static_cast<unsigned short>((saved_ & ~0x300u) | 0x200u);  // precision 53 bits
+        __asm__ volatile("fldcw %0" : : "m"(doubles) : "memory");
+    }
+    ~double_rounding_once() { __asm__ volatile("fldcw %0" : : "m"(saved_) : "memory"); }
+
+private:
+    unsigned short saved_ = 0;
+#endif
+};
+
 // The nearest double of a number's text (`length` bytes at `text`: sign,
 // digits, point, exponent), the exponent letter at `letter` (npos: none)
 // read as E. std::from_chars rounds correctly on every target and reads the
@@ -105,17 +128,22 @@ double text_to_double(const char* text, std::size_t length, std::size_t letter, 
     const bool negative = number[0] == '-';
     const char* first = number + (number[0] == '+' ? 1 : 0);
     double value = 0.0;
-    if (std::from_chars(first, number + length, value).ec == std::errc::result_out_of_range)
+    std::from_chars_result read;
+    {
+        const double_rounding_once once;
+        read = std::from_chars(first, number + length, value);
+    }
+    if (read.ec == std::errc::result_out_of_range)
         value = huge ? std::numeric_limits<double>::infinity() : 0.0;
     else
         return value;
     return negative ? -value : value;
 }
 
-// Whether one multiplication or division by a power of ten rounds once: only
-// where doubles are computed as doubles. On x87 (FLT_EVAL_METHOD 2, as i386
-// builds run) the product is rounded to 64 bits first and then to 53, and
-// that second rounding can land one unit off (1929.49980932295).
+// Whether one multiplication or division by a power of ten rounds once as
+// written: where doubles are computed as doubles. On x87 the library's own
+// shortcut is left to std::from_chars under double_rounding_once, since the
+// compiler may move plain arithmetic across the precision switch.
 #if defined(FLT_EVAL_METHOD) && (FLT_EVAL_METHOD == 0 || FLT_EVAL_METHOD == 1)
 constexpr bool single_rounding = true;
 #else
