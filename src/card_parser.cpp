@@ -130,7 +130,7 @@ double text_to_double(const char* text, std::size_t length, std::size_t letter, 
     double value = 0.0;
     std::from_chars_result read;
     {
-        const double_rounding_once once;
+        [[maybe_unused]] const double_rounding_once once;
         read = std::from_chars(first, number + length, value);
     }
     if (read.ec == std::errc::result_out_of_range)
