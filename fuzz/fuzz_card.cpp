@@ -43,6 +43,23 @@ std::string own_digits(const char* text) {
     return (negative && digits != "0" ? "-" : "") + digits;
 }
 
+// The number of the card from `pos` (after any blanks) as the C library
+// reads it in the "C" locale, which the fuzzer never leaves: strtod, D and
+// d being E; an integer within 64 bits (a complex part) by strtoll, then
+// converted, so that -0 is 0. The card parsed, so the number is followed by
+// a blank, '/', ',', ')' or the card's end, where strtod stops too.
+double c_library_number(const std::string& card, std::size_t pos) {
+    std::string text = card.substr(pos);
+    for (char& c : text)
+        if (c == 'D' || c == 'd') c = 'e';
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (std::string(text.c_str(), static_cast<const char*>(end)).find_first_of(".eE") != std::string::npos) return value;
+    errno = 0;
+    const long long integer = std::strtoll(text.c_str(), nullptr, 10);
+    return errno == 0 ? static_cast<double>(integer) : value;
+}
+
 // Reads the value through the accessor of its data type.
 void read_value(const keyword_record& kr) {
     switch (kr.get_dt()) {
@@ -138,14 +155,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     report.clear();
     if (kr.type_ == KWRT_VALUE ? text.empty() || text.back() != '\n' : !text.empty())
         finding("listing line missing or unexpected");
-    // A double is listed as printf's %.15g writes it.
+    // A double is the value the C library ("C" locale) reads from the card's
+    // own text, and is listed as printf's %.15g writes it.
     if (kr.type_ == KWRT_VALUE && !kr.is_null_ && (kr.dt_ == DT_DOUBLE || kr.dt_ == DT_COMPLEX_DOUBLE)) {
+        const std::size_t start = card.find_first_not_of(' ', 10);
+        double value = 0.0, second = 0.0;
+        if (kr.dt_ == DT_DOUBLE) {
+            value = c_library_number(card, start);
+        } else {
+            const std::size_t comma = card.find(',', start);
+            value = c_library_number(card, start + 1);
+            second = c_library_number(card, comma + 1);
+        }
+        const double held = kr.dt_ == DT_DOUBLE ? kr.double_value_ : kr.complex_double_value_.first;
+        if (std::memcmp(&held, &value, sizeof value) != 0 ||
+            (kr.dt_ == DT_COMPLEX_DOUBLE && std::memcmp(&kr.complex_double_value_.second, &second, sizeof second) != 0))
+            finding("floating value other than the card's text");
         char expected[160];
         if (kr.dt_ == DT_DOUBLE)
-            std::snprintf(expected, sizeof expected, "%.15g\n", kr.double_value_);
+            std::snprintf(expected, sizeof expected, "%.15g\n", value);
         else
-            std::snprintf(expected, sizeof expected, "(%.15g,%.15g)\n", kr.complex_double_value_.first,
-                          kr.complex_double_value_.second);
+            std::snprintf(expected, sizeof expected, "(%.15g,%.15g)\n", value, second);
         if (text.substr(text.rfind("]=") + 2) != expected) finding("double listed other than printf writes it");
     }
     // An integer is listed as the card's own digits, whatever its size.
