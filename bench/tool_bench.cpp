@@ -90,7 +90,8 @@ std::vector<workload> make_workloads(const std::string& dir, bool write) {
         int cards;
         const char* layout;
     };
-    auto headers = [&](const char* name, int count, std::vector<header_kind> kinds) {
+    auto headers = [&](const char* name, int count, std::vector<header_kind> kinds,
+                       void (*add_cards)(fitsb::hdu&, int, const std::string&) = bench::add_every_type_cards) {
         std::string bytes = empty.bytes();
         std::uint64_t header = 2880, cards = 5;
         for (int i = 0; i < count; ++i) {
@@ -99,7 +100,7 @@ std::vector<workload> make_workloads(const std::string& dir, bool write) {
             cards += static_cast<std::uint64_t>(k.cards);
             if (!write) continue;
             fitsb::hdu ext = fitsb::image(8, {});
-            bench::add_every_type_cards(ext, k.cards - 6, k.layout);
+            add_cards(ext, k.cards - 6, k.layout);
             bytes += ext.end().bytes();
         }
         w.push_back({name, path(name), header, cards});
@@ -109,6 +110,7 @@ std::vector<workload> make_workloads(const std::string& dir, bool write) {
     headers("5000-small-HDUs", 5000, {{41, "A"}});
     headers("three-layouts-in-turn", 200, {{2000, "S"}, {2000, "E"}, {2000, "D"}});
     headers("long-and-short", 200, {{2000, "A"}, {40, "B"}});
+    headers("realistic-doubles", 200, {{2000, "R"}}, bench::add_double_cards);
 
     // One primary header of 720,000 cards: nothing of an earlier header to reuse.
     fitsb::hdu single = fitsb::primary(8, {});

@@ -4,6 +4,10 @@
 
 #include "fits_builder.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace bench {
@@ -59,6 +63,40 @@ inline void add_every_type_cards(fitsb::hdu& h, int count, const std::string& la
                 break;
             case 14: h.value("G" + n, fitsb::fixed("2.1534E+00"), "[e-/ADU] gain"); break;
             default: h.value("B" + n, "30002000000000008375", "query identifier"); break;
+        }
+    }
+}
+
+// Adds `count` cards of doubles as writers print them, their names led by
+// `layout`: a third as the shortest text that reads back (16-17 digits, as
+// Python's repr), a third as %.10E with exponents anywhere in +-300, a third
+// short (as a person or an older pipeline writes them). Drawn from a fixed
+// seed, so the file is the same on every run.
+inline void add_double_cards(fitsb::hdu& h, int count, const std::string& layout) {
+    std::uint64_t state = 0x9e3779b97f4a7c15u;
+    auto next = [&state] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return state >> 11;
+    };
+    char text[40];
+    for (int i = 0; i < count; ++i) {
+        const std::string name = layout + std::to_string(i);
+        const double unit = static_cast<double>(next()) / 9007199254740992.0;  // in [0, 1)
+        switch (i % 3) {
+            case 0: {
+                const double value = (unit - 0.5) * 720.0;
+                text[std::to_chars(text, text + sizeof text, value).ptr - text] = '\0';
+                h.value(name, fitsb::fixed(text), "[deg] as a program writes a double back");
+                break;
+            }
+            case 1:
+                std::snprintf(text, sizeof text, "%.10E", (1.0 + 9.0 * unit) * std::pow(10.0, static_cast<int>(next() % 601) - 300));
+                h.value(name, fitsb::fixed(text));
+                break;
+            default:
+                std::snprintf(text, sizeof text, "%.*f", static_cast<int>(next() % 5) + 1, unit * 2000.0 - 1000.0);
+                h.value(name, fitsb::fixed(text), "[arcsec] offset");
+                break;
         }
     }
 }

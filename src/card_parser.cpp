@@ -108,9 +108,9 @@ private:
 
 // The nearest double of a number's text (`length` bytes at `text`: sign,
 // digits, point, exponent), the exponent letter at `letter` (npos: none)
-// read as E. std::from_chars rounds correctly on every target and reads the
-// same in every locale (strtod stops at the '.' where the decimal mark is a
-// comma). It takes neither a '+' nor a D, so a number on a card is copied to
+// read as E. std::from_chars rounds correctly (on x87 under
+// double_rounding_once) and reads the same in every locale, where strtod
+// stops at the '.' when the decimal mark is a comma. It takes neither a '+' nor a D, so a number on a card is copied to
 // the stack without its '+' and with its letter as 'e'. A magnitude beyond
 // the double range is an infinity of the number's sign when `huge`, else a
 // zero of that sign, as strtod gives them (from_chars leaves them to us).
@@ -133,11 +133,9 @@ double text_to_double(const char* text, std::size_t length, std::size_t letter, 
         [[maybe_unused]] const double_rounding_once once;
         read = std::from_chars(first, number + length, value);
     }
-    if (read.ec == std::errc::result_out_of_range)
-        value = huge ? std::numeric_limits<double>::infinity() : 0.0;
-    else
-        return value;
-    return negative ? -value : value;
+    if (read.ec != std::errc::result_out_of_range) return value;
+    const double beyond = huge ? std::numeric_limits<double>::infinity() : 0.0;
+    return negative ? -beyond : beyond;
 }
 
 // Whether one multiplication or division by a power of ten rounds once as
