@@ -326,7 +326,6 @@ char* put_pair(char* o, const std::pair<Part, Part>& z) {
 
 // Appends text to the line being composed.
 void put(const char* text, std::size_t n) { report.append(text, n); }
-void put(const std::string& text) { put(text.data(), text.size()); }
 void put(const char* text) { put(text, std::strlen(text)); }
 void put(char c) { put(&c, 1); }
 template <typename Number>
@@ -427,6 +426,7 @@ void list_keywords(const hdu_entry& entry) {
             case KWRT_HISTORY:
             case KWRT_BLANK:
             case KWRT_CONTINUE:
+            case KWRT_COMMENTARY:
                 break;
             default:
                 VELMORA_ASSERT(0);
@@ -434,58 +434,26 @@ void list_keywords(const hdu_entry& entry) {
     }
 }
 
-// The report of a primary or IMAGE HDU under `title`.
-void report_simple_hdu(const hdu_entry& entry, const std::string& title) {
-    std::shared_ptr<hdu_data> hdu = entry.get_hdu();
-    const hdu_simple_parent& simple = static_cast<const hdu_simple_parent&>(*hdu);
-    put(title);
-    write_line();
-    list_keywords(entry);
-    switch (simple.get_data_type()) {
-        case DT_BYTE: case DT_INT16: case DT_INT: case DT_INT64: case DT_FLOAT: case DT_DOUBLE:
-            break;
-        default:
-            VELMORA_ASSERT(0);
-    }
-    write_size_line("Data: ", simple.data_size());
-}
-
-// The report of a BINTABLE HDU: keywords, table size and heap.
-void report_bintable_hdu(const hdu_entry& entry) {
-    std::shared_ptr<hdu_data> hdu = entry.get_hdu();
-    const hdu_bintable& table = static_cast<const hdu_bintable&>(*hdu);
-    put("BinTable");
-    write_line();
-    list_keywords(entry);
-
-    std::uint64_t naxis1 = static_cast<std::uint64_t>(entry.find_record("NAXIS1")->get_int());
-    write_size_line("Data: ", naxis1 * table.rows_.size());
-
-    std::int32_t pcount = entry.find_record("PCOUNT")->get_int();
-    if (pcount == 0) return;
-    hdu_entry::position theap = entry.find_record("THEAP");
-    std::int32_t offset = theap == entry.krs_.end() ? 0 : theap->get_int();
-    put("Heap: ");
-    append(pcount);
-    put("B with offs=");
-    append(offset);
-    write_line();
-}
-
-// The report of one HDU, followed by an empty line.
+// The report of one HDU: its kind's title, its keywords, the size of its
+// data, a binary table's heap, and an empty line.
 void report_hdu(const hdu_entry& entry) {
-    switch (entry.get_hdu_type()) {
-        case HT_PRIMARY:
-            report_simple_hdu(entry, "Primary");
-            break;
-        case HT_IMAGE:
-            report_simple_hdu(entry, "Image");
-            break;
-        case HT_BINTABLE:
-            report_bintable_hdu(entry);
-            break;
-        default:
-            std::cerr << "Unknown FITS extension" << std::endl;
+    const hdu_kind& kind = hdu_kinds[entry.get_hdu_type()];
+    const std::shared_ptr<hdu_data> hdu = entry.get_hdu();
+    put(kind.title);
+    write_line();
+    list_keywords(entry);
+    write_size_line("Data: ", kind.data_size(*hdu));
+    if (kind.code == HT_BINTABLE) {
+        const std::int32_t pcount = static_cast<const hdu_bintable&>(*hdu).pcount_;
+        if (pcount != 0) {
+            hdu_entry::position theap = entry.find_record("THEAP");
+            std::int32_t offset = theap == entry.krs_.end() ? 0 : theap->get_int();
+            put("Heap: ");
+            append(pcount);
+            put("B with offs=");
+            append(offset);
+            write_line();
+        }
     }
     write_line();
 }

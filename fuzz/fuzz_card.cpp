@@ -122,7 +122,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    if (kr.name_.size() > 8 || kr.name_.find(' ') != std::string::npos) finding("name beyond columns 1-8");
+    const bool hierarch = kr.name_.compare(0, 9, "HIERARCH ") == 0 && kr.type_ == KWRT_VALUE;
+    if (!hierarch && (kr.name_.size() > 8 || kr.name_.find(' ') != std::string::npos)) finding("name beyond columns 1-8");
+    if (hierarch && (kr.name_.size() < 10 || kr.name_[9] == ' ' || kr.name_.back() == ' ' ||
+                     kr.name_.find('=') != std::string::npos || card.find(kr.name_.substr(9), 9) == std::string::npos))
+        finding("HIERARCH keyword other than the card's text before its '='");
+    // Where the value is read from: column 11, or after a HIERARCH card's '='.
+    const std::size_t value_from = hierarch ? card.find('=', 9) + 1 : 10;
     if (kr.comment_.size() > card_size - 8) finding("comment longer than the card");
     switch (kr.get_type()) {
         case KWRT_VALUE:
@@ -137,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case KWRT_COMMENT:
         case KWRT_HISTORY:
         case KWRT_BLANK:
+        case KWRT_COMMENTARY:
             if (kr.dt_ != DT_UNKNOWN || !kr.is_null_) finding("commentary card with a value");
             break;
         default:
@@ -158,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A double is the value the C library ("C" locale) reads from the card's
     // own text, and is listed as printf's %.15g writes it.
     if (kr.type_ == KWRT_VALUE && !kr.is_null_ && (kr.dt_ == DT_DOUBLE || kr.dt_ == DT_COMPLEX_DOUBLE)) {
-        const std::size_t start = card.find_first_not_of(' ', 10);
+        const std::size_t start = card.find_first_not_of(' ', value_from);
         double value = 0.0, second = 0.0;
         if (kr.dt_ == DT_DOUBLE) {
             value = c_library_number(card, start);
@@ -181,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // An integer is listed as the card's own digits, whatever its size.
     if (kr.type_ == KWRT_VALUE && (kr.dt_ == DT_INT || kr.dt_ == DT_INT64)) {
         const std::string listed = text.substr(text.rfind("]=") + 2);
-        const std::size_t start = card.find_first_not_of(' ', 10);
+        const std::size_t start = card.find_first_not_of(' ', value_from);
         if (listed != own_digits(card.c_str() + start) + "\n") finding("integer listed other than the card's digits");
     }
     return 0;

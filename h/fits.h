@@ -69,7 +69,8 @@ enum : std::int32_t {
     KWRT_COMMENT = 3,   // a COMMENT card
     KWRT_HISTORY = 4,   // a HISTORY card
     KWRT_BLANK = 5,     // a card with a blank keyword name
-    KWRT_CONTINUE = 6   // a CONTINUE card (a string continuation)
+    KWRT_CONTINUE = 6,  // a CONTINUE card (a string continuation)
+    KWRT_COMMENTARY = 7 // another keyword without the value indicator: no value, its comment kept
 };
 
 // Data type of a keyword value or of a data element.
@@ -98,8 +99,13 @@ extern const std::uint32_t data_type_size[data_type_count];
 enum : std::int32_t {
     HT_PRIMARY = 0,   // the primary HDU
     HT_IMAGE = 1,     // an IMAGE extension
-    HT_BINTABLE = 3   // a BINTABLE extension (2 is unassigned)
+    HT_TABLE = 2,     // an ASCII TABLE extension
+    HT_BINTABLE = 3,  // a BINTABLE extension
+    HT_EXTENSION = 4  // a conforming extension of any other type (its data passed over whole)
 };
+
+// Number of HT_* codes.
+constexpr std::int32_t hdu_kind_count = 5;
 
 // Column type of a BINTABLE column, one per TFORM type letter.
 enum : std::int32_t {
@@ -278,7 +284,7 @@ public:
 
     std::int32_t type_ = KWRT_NONE;         // record type (KWRT_*)
     std::int32_t dt_ = DT_UNKNOWN;          // data type of the value (DT_*)
-    std::string name_;                      // columns 1-8 up to the first blank
+    std::string name_;                      // columns 1-8 up to the first blank; "HIERARCH " and the keyword of a HIERARCH card
     std::string comment_;                   // comment text
     bool is_null_ = true;                   // true when there is no value
     bool bool_value_ = false;               // value for DT_BOOL
@@ -292,7 +298,8 @@ public:
     std::int32_t index_ = 0;                // records of that entry when the card was parsed
 
 private:
-    void parse_value(const std::string& card);
+    void parse_hierarch(const std::string& card);
+    void parse_value(const std::string& card, std::size_t column);
     std::size_t parse_string(const std::string& card, std::size_t pos);
     std::size_t parse_complex(const std::string& card, std::size_t pos);
     void parse_comment(const std::string& card, std::size_t pos);
@@ -310,16 +317,35 @@ std::int32_t parse_number(const std::string& card, std::size_t& pos,
 // HDU objects
 // ---------------------------------------------------------------------------
 
-// The kind-specific part of an HDU: its header rules and its data.
+// The kind-specific part of an HDU: its header rules and its data. The
+// reader picks the kind from the HDU's first card (hdu_kinds), makes the
+// entry and its object, and calls read_header once, which does, in order:
+// check the first card; read the mandatory keywords, each at its place
+// (file_reader::read_mandatory); read every further card to END; check
+// what is looked up by name after END (column keywords, THEAP, ...); then
+// load or pass over the data and end at the next block.
 class hdu_data {
 public:
     virtual ~hdu_data();
     // Checks and collects the header after `first_card`, then reads the data,
     // leaving `file` at the start of the next HDU.
     virtual void read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) = 0;
-    // 0 for a primary HDU, 1 for a BINTABLE, 2 for an IMAGE extension.
+    // 0 for a primary HDU, 1 for a BINTABLE, 2 for an IMAGE extension, 3 for
+    // an ASCII TABLE, 4 for another conforming extension.
     virtual std::int32_t kind_code() const = 0;
 };
+
+// What a kind of HDU is, one row per HT_* code in hdu_kinds.
+struct hdu_kind {
+    std::int32_t code;      // HT_*
+    const char* xtension;   // the XTENSION value that announces it; "" for the primary HDU and other extensions
+    const char* title;      // the listing's title line: "Primary", "Image", "Table", "BinTable", "Extension"
+    std::shared_ptr<hdu_data> (*make)();              // a fresh HDU object of the kind
+    std::uint64_t (*data_size)(const hdu_data& hdu);  // bytes of its data as read (a table's heap aside)
+};
+
+// Every kind, indexed by its HT_* code.
+extern const hdu_kind hdu_kinds[hdu_kind_count];
 
 // What primary and IMAGE HDUs share: an N-dimensional data array.
 class hdu_simple_parent : public hdu_data {
@@ -375,6 +401,27 @@ public:
 
 // Maps BITPIX onto the element data type; throws "Primary HDU: bad BITPIX".
 std::int32_t bitpix_to_dt(std::int32_t bitpix);
+
+// A conforming extension of a type this library does not interpret
+// (XTENSION = 'HDRLET', 'A3DTABLE', ...): its array keywords are checked
+// and its data, |BITPIX|/8 x GCOUNT x (PCOUNT + NAXIS1 x ... x NAXISn)
+// bytes, loaded or passed over whole.
+class hdu_extension : public hdu_data {
+public:
+    ~hdu_extension() override;
+    // Checks XTENSION, BITPIX, NAXIS, NAXISn, PCOUNT, GCOUNT; reads the data.
+    void read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) override;
+    std::int32_t kind_code() const override { return 4; }
+
+    // Size of the data in bytes; saturates at the largest 64-bit value.
+    std::uint64_t data_size() const;
+
+    std::int32_t data_type_ = DT_UNKNOWN;   // element type (DT_*), from BITPIX
+    std::vector<std::int32_t> dims_;        // axis lengths NAXIS1 ... NAXISn
+    std::int32_t pcount_ = 0;               // PCOUNT
+    std::int32_t gcount_ = 1;               // GCOUNT
+    std::vector<char> data_;                // the data as stored in the file, when loaded
+};
 
 // ---------------------------------------------------------------------------
 // Binary tables
@@ -479,6 +526,49 @@ public:
 private:
     void read_columns(const hdu_entry& entry, std::int32_t tfields);
     void read_heap(fits_file& file, const hdu_entry& entry);
+};
+
+// ---------------------------------------------------------------------------
+// ASCII tables
+// ---------------------------------------------------------------------------
+
+// The description of one ASCII TABLE column.
+struct table_column {
+    std::int32_t col_index_ = 0;     // 0-based column number
+    std::int32_t tbcol_ = 0;         // TBCOLn: first byte of the field in a row, from 1
+    char letter_ = 0;                // TFORMn type: 'A', 'I', 'F', 'E' or 'D'
+    std::int32_t width_ = 0;         // TFORMn width w: bytes of the field
+    std::int32_t decimals_ = 0;      // TFORMn decimals d (F, E, D), else 0
+    std::string ttype_;              // TTYPEn
+    std::string tunit_;              // TUNITn
+    double tscal_ = 1.0;             // TSCALn
+    double tzero_ = 0.0;             // TZEROn
+    std::string tnull_;              // TNULLn: the field's text for a null value
+    std::string tdisp_;              // TDISPn
+};
+
+// Fills a column's letter_, width_ and decimals_ from a TFORMn value (Aw,
+// Iw, Fw.d, Ew.d, Dw.d); throws "Bad form in TABLE".
+void parse_table_tform(const std::string& tform, table_column& column);
+
+// An ASCII TABLE extension: its columns and its rows of text.
+class hdu_table : public hdu_data {
+public:
+    ~hdu_table() override;
+    // Checks the TABLE header, describes the columns, reads the table.
+    void read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) override;
+    std::int32_t kind_code() const override { return 3; }
+
+    // Size of the table in bytes (NAXIS1 x NAXIS2).
+    std::uint64_t table_size() const;
+
+    std::int32_t naxis1_ = 0;               // bytes per row
+    std::int32_t naxis2_ = 0;               // number of rows
+    std::vector<table_column> columns_;     // one description per column
+    std::vector<char> data_;                // the table, when loaded
+
+private:
+    void read_columns(const hdu_entry& entry, std::int32_t tfields);
 };
 
 // ---------------------------------------------------------------------------

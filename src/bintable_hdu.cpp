@@ -146,33 +146,6 @@ void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::str
     rows_ = bintable_row_list(naxis2_, this);
 }
 
-namespace {
-
-// The string value of an optional column keyword, and its position (the
-// end when absent); an empty string ('') counts as the empty string.
-hdu_entry::position column_string(const hdu_entry& entry, const std::string& name, bool required,
-                                  std::string& value) {
-    hdu_entry::position pos = find_keyword(entry, name, DT_STRING, required);
-    if (pos != entry.krs_.end()) value = pos->is_null() ? std::string() : pos->get_string();
-    return pos;
-}
-
-// The value of an optional column scale or zero (TSCALn, TZEROn), kept in
-// `value` when present: a floating value, or an integer of any size as the
-// nearest double (TZEROn = 32768 is how unsigned 16-bit columns are
-// written). Any other type is refused as a floating keyword's would be.
-void column_real(const hdu_entry& entry, const std::string& name, double& value) {
-    hdu_entry::position pos = entry.find_record(name);
-    if (pos != entry.krs_.end() && pos->dt_ == DT_INT)
-        value = pos->int_value_;
-    else if (pos != entry.krs_.end() && pos->dt_ == DT_INT64)
-        value = static_cast<double>(pos->int64_value_);
-    else if ((pos = find_keyword(entry, name, DT_DOUBLE, false)) != entry.krs_.end())
-        value = pos->get_double();
-}
-
-}  // namespace
-
 void hdu_bintable::read_columns(const hdu_entry& entry, std::int32_t tfields) {
     std::int32_t offset = 0;
     for (std::int32_t n = 1; n <= tfields; ++n) {

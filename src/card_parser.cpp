@@ -166,6 +166,21 @@ double decimal_to_double(const char* text, std::size_t length, std::size_t lette
     return text_to_double(text, length, letter, first_digit > 0);
 }
 
+// A card without the value indicator has no value, and is commentary, when
+// its name field holds one or more keyword characters (A-Z, 0-9, '-', '_')
+// followed only by blanks, the name is not HIERARCH, and neither column 9
+// nor 10 holds '='. Anything else there is a keyword written wrongly (a
+// lower-case "end", "NAXIS1  =5"), which is refused rather than dropped.
+bool is_commentary(const std::string& card) {
+    auto keyword_char = [](char c) { return (c >= 'A' && c <= 'Z') || is_digit(c) || c == '-' || c == '_'; };
+    std::size_t n = 0;
+    while (n < name_field && keyword_char(card[n])) ++n;
+    if (n == 0 || card.compare(0, name_field, "HIERARCH") == 0) return false;
+    for (std::size_t i = n; i < name_field; ++i)
+        if (card[i] != ' ') return false;
+    return card[8] != '=' && card[9] != '=';
+}
+
 // Sets a record's string to `n` bytes of a card: in the storage it has when
 // that is large enough (a record used again), else at its exact size.
 void assign_exact(std::string& text, const char* bytes, std::size_t n) {
@@ -389,17 +404,49 @@ void keyword_record::parse(const hdu_entry& entry, const std::string& card80) {
         return;
     }
 
-    bool indicator = card[8] == '=' && card[9] == ' ';
+    const bool indicator = card[8] == '=' && card[9] == ' ';
+    if (!indicator && type_ == KWRT_NONE) {
+        if (card.compare(0, name_field, "HIERARCH") == 0 && card[8] == ' ') {
+            parse_hierarch(card);
+            return;
+        }
+        if (is_commentary(card)) {
+            type_ = KWRT_COMMENTARY;
+            parse_comment(card, name_field);
+            return;
+        }
+    }
     bool continue_blank = type_ == KWRT_CONTINUE && card[8] == ' ' && card[9] == ' ';
     if (!indicator && !continue_blank) fail("Bad keyword format");
     dt_ = DT_UNKNOWN;
     if (type_ != KWRT_CONTINUE) type_ = KWRT_VALUE;
-    parse_value(card);
+    parse_value(card, value_column);
 }
 
-// Reads the value from column 11 on, then what follows it.
-void keyword_record::parse_value(const std::string& card) {
-    std::size_t start = skip_blanks(card, value_column);
+// A HIERARCH card (the name field "HIERARCH", column 9 blank): the keyword
+// is the text from column 10 up to the first '=', without its outer blanks,
+// and the value and comment are read from the column after that '=' as an
+// ordinary card's are from column 11. Without an '=' or with an empty
+// keyword the card is commentary.
+void keyword_record::parse_hierarch(const std::string& card) {
+    const std::size_t equals = card.find('=', 9);
+    std::size_t first = 9, last = equals == std::string::npos ? 9 : equals;
+    while (first < last && card[first] == ' ') ++first;
+    while (last > first && card[last - 1] == ' ') --last;
+    if (first == last) {
+        type_ = KWRT_COMMENTARY;
+        parse_comment(card, name_field);
+        return;
+    }
+    name_.append(" ").append(card, first, last - first);
+    type_ = KWRT_VALUE;
+    dt_ = DT_UNKNOWN;
+    parse_value(card, equals + 1);
+}
+
+// Reads the value from `column` (0-based) on, then what follows it.
+void keyword_record::parse_value(const std::string& card, std::size_t column) {
+    std::size_t start = skip_blanks(card, column);
     if (start == std::string::npos) return;
 
     std::size_t end;

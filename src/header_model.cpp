@@ -16,15 +16,40 @@ const std::uint32_t data_type_size[data_type_count] = {0, 1, 1, 2, 4, 8, 4, 8, 1
 
 hdu_data::~hdu_data() = default;
 
+namespace {
+
+template <typename Hdu>
+std::shared_ptr<hdu_data> make_hdu() {
+    return std::make_shared<Hdu>();
+}
+
+// The bytes of data a kind's object holds, or passed over.
+template <typename Hdu>
+std::uint64_t size_of_data(const hdu_data& hdu) {
+    return static_cast<const Hdu&>(hdu).data_size();
+}
+template <>
+std::uint64_t size_of_data<hdu_table>(const hdu_data& hdu) {
+    return static_cast<const hdu_table&>(hdu).table_size();
+}
+template <>
+std::uint64_t size_of_data<hdu_bintable>(const hdu_data& hdu) {
+    return static_cast<const hdu_bintable&>(hdu).table_size();
+}
+
+}  // namespace
+
+const hdu_kind hdu_kinds[hdu_kind_count] = {
+    {HT_PRIMARY, "", "Primary", make_hdu<hdu_primary>, size_of_data<hdu_primary>},
+    {HT_IMAGE, "IMAGE", "Image", make_hdu<hdu_image>, size_of_data<hdu_image>},
+    {HT_TABLE, "TABLE", "Table", make_hdu<hdu_table>, size_of_data<hdu_table>},
+    {HT_BINTABLE, "BINTABLE", "BinTable", make_hdu<hdu_bintable>, size_of_data<hdu_bintable>},
+    {HT_EXTENSION, "", "Extension", make_hdu<hdu_extension>, size_of_data<hdu_extension>},
+};
+
 hdu_entry::hdu_entry(std::int32_t hdu_type) : hdu_type_(hdu_type) {
-    if (hdu_type == HT_PRIMARY)
-        hdu_ = std::make_shared<hdu_primary>();
-    else if (hdu_type == HT_IMAGE)
-        hdu_ = std::make_shared<hdu_image>();
-    else if (hdu_type == HT_BINTABLE)
-        hdu_ = std::make_shared<hdu_bintable>();
-    else
-        VELMORA_ASSERT(0);
+    VELMORA_ASSERT(hdu_type>=0 && hdu_type<hdu_kind_count);
+    hdu_ = hdu_kinds[hdu_type].make();
 }
 
 // A valued record enters the name index; an earlier record of the same name keeps its place.
@@ -127,6 +152,29 @@ hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name
         throw e;
     }
     return pos;
+}
+
+// The string value of an optional column keyword, and its position (the
+// end when absent); an empty string ('') counts as the empty string.
+hdu_entry::position column_string(const hdu_entry& entry, const std::string& name, bool required,
+                                  std::string& value) {
+    hdu_entry::position pos = find_keyword(entry, name, DT_STRING, required);
+    if (pos != entry.krs_.end()) value = pos->is_null() ? std::string() : pos->get_string();
+    return pos;
+}
+
+// The value of an optional column scale or zero (TSCALn, TZEROn), kept in
+// `value` when present: a floating value, or an integer of any size as the
+// nearest double (TZEROn = 32768 is how unsigned 16-bit columns are
+// written). Any other type is refused as a floating keyword's would be.
+void column_real(const hdu_entry& entry, const std::string& name, double& value) {
+    hdu_entry::position pos = entry.find_record(name);
+    if (pos != entry.krs_.end() && pos->dt_ == DT_INT)
+        value = pos->int_value_;
+    else if (pos != entry.krs_.end() && pos->dt_ == DT_INT64)
+        value = static_cast<double>(pos->int64_value_);
+    else if ((pos = find_keyword(entry, name, DT_DOUBLE, false)) != entry.krs_.end())
+        value = pos->get_double();
 }
 
 // The integer value of an optional keyword, `absent` when missing; a value

@@ -21,14 +21,10 @@ std::int32_t bitpix_to_dt(std::int32_t bitpix) {
 
 hdu_simple_parent::~hdu_simple_parent() = default;
 
-void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
-    file_reader& in = file_reader::of(file);
-    in.begin_records(entry);
-    check_first_card(entry, first_card);
-
+void read_array_keywords(file_reader& in, hdu_entry& entry, std::int32_t& data_type, std::vector<std::int32_t>& dims) {
     const keyword_record& bitpix = in.read_mandatory(entry, "BITPIX");
     try {
-        data_type_ = bitpix_to_dt(bitpix.get_int());
+        data_type = bitpix_to_dt(bitpix.get_int());
     } catch (located_error& e) {
         error_access::about(e, bitpix.name_, printable(record_text(bitpix)));
         throw;
@@ -41,9 +37,15 @@ void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std
     for (std::int32_t n = 1; n <= axes; ++n) {
         const keyword_record& axis = in.read_mandatory(entry, "NAXIS" + std::to_string(n));
         if (axis.get_int() < 0) refuse(axis, "Primary HDU: bad dimension");
-        dims_.push_back(axis.get_int());
+        dims.push_back(axis.get_int());
     }
+}
 
+void hdu_simple_parent::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
+    file_reader& in = file_reader::of(file);
+    in.begin_records(entry);
+    check_first_card(entry, first_card);
+    read_array_keywords(in, entry, data_type_, dims_);
     read_extra_keywords(file, entry);
     in.read_free_cards(entry);
     in.end_block();

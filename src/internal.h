@@ -107,6 +107,22 @@ void parse_value_of(const hdu_entry& entry, hdu_entry::position pos, Parse parse
     }
 }
 
+// The string value of a column keyword, and its position (the end when
+// absent and not `required`); an empty string ('') counts as the empty
+// string. Another type is "Unexpected keyword value type".
+hdu_entry::position column_string(const hdu_entry& entry, const std::string& name, bool required, std::string& value);
+
+// The value of an optional column scale or zero (TSCALn, TZEROn), kept in
+// `value` when present: a floating value, or an integer of any size as the
+// nearest double. Any other type is refused as a floating keyword's would be.
+void column_real(const hdu_entry& entry, const std::string& name, double& value);
+
+// Reads BITPIX, NAXIS and NAXIS1 ... NAXISn, each at its place, into the
+// element type and the axis lengths ("Primary HDU: bad BITPIX", "... bad
+// NAXIS", "... bad dimension"): the array keywords of primary, IMAGE and
+// other conforming extensions alike.
+void read_array_keywords(file_reader& in, hdu_entry& entry, std::int32_t& data_type, std::vector<std::int32_t>& dims);
+
 // The integer value of an optional keyword, `absent` when missing; a value
 // of another type is "Unexpected keyword value type", and a negative one is
 // refused with `negative`.
@@ -123,9 +139,9 @@ std::int32_t optional_count(const hdu_entry& entry, const std::string& name, std
 keyword_record& record_at(hdu_entry& entry, std::size_t at);
 
 // A valued record's name and position as the name index orders them: the
-// name's bytes as a big-endian number (a card's name has at most eight),
-// then its length, then its position, so that the first record of a name
-// comes first.
+// name's first eight bytes as a big-endian number (all of a name in columns
+// 1-8; a HIERARCH name is longer), then its length, then its position, so
+// that the first record of a name comes first.
 struct named_record {
     std::uint64_t key;
     std::uint64_t length_and_position;
@@ -271,7 +287,8 @@ private:
     };
 
     bool next_hdu_block();
-    std::int32_t hdu_kind(const std::string& first_card) const;
+    std::int32_t kind_from_first_card(const std::string& first_card) const;
+    static std::string extension_type(const std::string& first_card);
     bool load_block();
     std::uint64_t reading_position() const;
     std::uint64_t beyond_block(std::uint64_t n) const;

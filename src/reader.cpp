@@ -76,7 +76,7 @@ void file_reader::read_hdus(fits_file& file, const fits_file::hdu_callback& on_h
         try {
             if (!next_hdu_block()) break;
             read_card(card);
-            std::int32_t kind = hdu_kind(card);
+            std::int32_t kind = kind_from_first_card(card);
             hdus.emplace_back(kind);
             hdu_entry& entry = hdus.back();
             entry.get_hdu()->read_header(file, entry, card);
@@ -150,18 +150,42 @@ void file_reader::first_block_not_held() const {
     throw e;
 }
 
-std::int32_t file_reader::hdu_kind(const std::string& first_card) const {
+std::int32_t file_reader::kind_from_first_card(const std::string& first_card) const {
     if (first_card.compare(0, 7, "SIMPLE ") == 0) {
         if (hdus_read_ != 0) fail("Primary HDU not first");
         return HT_PRIMARY;
     }
     if (first_card.compare(0, 10, "XTENSION= ") == 0) {
         if (hdus_read_ == 0) fail("Extension without primary HDU");
-        if (first_card.compare(10, 10, "'BINTABLE'") == 0) return HT_BINTABLE;
-        if (first_card.compare(10, 10, "'IMAGE   '") == 0) return HT_IMAGE;
-        fail("Unknown extension");
+        const std::string type = extension_type(first_card);
+        if (type.empty()) fail("Unknown extension");
+        for (const hdu_kind& kind : hdu_kinds)
+            if (type == kind.xtension) return kind.code;
+        return HT_EXTENSION;
     }
     fail("Unexpected keyword or bad format");
+}
+
+// The XTENSION value of an extension's first card when it is a string in
+// the fixed format (the opening quote in column 11, the closing one in
+// column 20 or later), doubled quotes undone and trailing blanks dropped;
+// "" otherwise.
+std::string file_reader::extension_type(const std::string& first_card) {
+    if (first_card[10] != '\'') return "";
+    std::string value;
+    for (std::size_t i = 11; i < card_size; ++i) {
+        if (first_card[i] != '\'') {
+            value += first_card[i];
+        } else if (i + 1 < card_size && first_card[i + 1] == '\'') {
+            value += '\'';
+            ++i;
+        } else {
+            if (i < 19) return "";
+            value.erase(value.find_last_not_of(' ') + 1);
+            return value;
+        }
+    }
+    return "";
 }
 
 bool file_reader::load_block() {

@@ -143,26 +143,34 @@ void spare_storage::end_header(hdu_entry& entry, std::size_t count) {
 void spare_storage::index(hdu_entry& entry) {
     const std::vector<keyword_record>& krs = entry.krs_;
     order_.clear();
+    bool long_names = false;
     for (std::size_t i = 0; i < krs.size(); ++i) {
         const keyword_record& kr = krs[i];
-        if (kr.type_ == KWRT_VALUE)
-            order_.push_back({name_key(kr.name_), static_cast<std::uint64_t>(kr.name_.size()) << 32 | i});
+        if (kr.type_ != KWRT_VALUE) continue;
+        order_.push_back({name_key(kr.name_), static_cast<std::uint64_t>(kr.name_.size()) << 32 | i});
+        long_names = long_names || kr.name_.size() > 8;
     }
+    // A kept index is described by its names' keys, lengths and places,
+    // which tell names of up to eight bytes apart; a header with longer
+    // (HIERARCH) names builds its own.
     for (kept_index& kept : indexes_) {
-        if (!kept.empty() && kept.fits(order_)) {
+        if (!long_names && !kept.empty() && kept.fits(order_)) {
             kept.give(entry.krs_map_);
             return;
         }
     }
 
     // Sorted, each name goes at the end of the index, once: the first
-    // record of a name sorts first. A card's name has at most eight bytes,
-    // so its key and length tell it apart from every other.
+    // record of a name sorts first. A name of at most eight bytes is told
+    // apart from every other by its key and length; longer names sharing
+    // their first eight bytes and length sort by place, so the index itself
+    // keeps the first of each (it takes no second entry of a name).
     sorted_ = order_;
     sort_names(sorted_, radix_);
     name_index& index = entry.krs_map_;
     for (std::size_t k = 0; k < sorted_.size(); ++k) {
-        if (k > 0 && sorted_[k].key == sorted_[k - 1].key && length_of(sorted_[k]) == length_of(sorted_[k - 1]))
+        if (k > 0 && sorted_[k].key == sorted_[k - 1].key && length_of(sorted_[k]) == length_of(sorted_[k - 1]) &&
+            length_of(sorted_[k]) <= 8)
             continue;
         const std::int32_t at = position_of(sorted_[k]);
         const std::string& name = krs[static_cast<std::size_t>(at)].name_;
@@ -175,6 +183,7 @@ void spare_storage::index(hdu_entry& entry) {
         node.key() = name;
         node.mapped() = at;
         index.insert(index.end(), std::move(node));
+        if (!node.empty()) nodes_.push_back(std::move(node));  // a name already in the index leaves its node
     }
 }
 

@@ -56,7 +56,7 @@ TEST(BintableHeader, MandatoryKeywordsInOrder) {
         const char* error;
     };
     const mandatory_case cases[] = {
-        {0, kw("XTENSION", "'BINTABLE''X'"), "Not conforming to the standard"},
+        {0, kw("XTENSION", "'BINTABLE' x"), "Garbage chars after value"},
         {1, kw("BITPIX", fitsb::fixed("16")), "Not conforming to the standard"},
         {1, kw("NAXIS", fitsb::fixed("2")), "Unexpected keyword"},
         {1, "COMMENT in place of BITPIX", "Unexpected comment"},

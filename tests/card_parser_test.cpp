@@ -168,6 +168,31 @@ TEST(CardParser, CardsBecomeRecords) {
         {V("CONTINUE", "'more text'", "  "), KWRT_CONTINUE, "CONTINUE", DT_STRING, S("more text"), ""},
         {V("CONTINUE", "7"), KWRT_CONTINUE, "CONTINUE", DT_INT, I(7), ""},
         {V("CONTINUE", "", "  "), KWRT_CONTINUE, "CONTINUE", DT_UNKNOWN, none, ""},
+        // Commentary keywords: a name of keyword characters without "= ".
+        {V("NOEQ", "5", "  "), KWRT_COMMENTARY, "NOEQ", DT_UNKNOWN, none, "  5"},
+        {V("KEY", "5", ": "), KWRT_COMMENTARY, "KEY", DT_UNKNOWN, none, ": 5"},
+        {fitsb::raw("TELESCOP"), KWRT_COMMENTARY, "TELESCOP", DT_UNKNOWN, none, ""},
+        {fitsb::raw("DATE-OBS  2020-01-01  "), KWRT_COMMENTARY, "DATE-OBS", DT_UNKNOWN, none, "  2020-01-01"},
+        {fitsb::raw("A_1 "), KWRT_COMMENTARY, "A_1", DT_UNKNOWN, none, ""},
+        // HIERARCH keywords: the name up to the first '=', its value after it.
+        {fitsb::raw("HIERARCH ESO DET CHIP1 ID = 'ccd1' / id"), KWRT_VALUE, "HIERARCH ESO DET CHIP1 ID", DT_STRING,
+         S("ccd1"), " id"},
+        {fitsb::raw("HIERARCH ESO ADA ABSROT END  =      0.00099 / deg"), KWRT_VALUE, "HIERARCH ESO ADA ABSROT END",
+         DT_DOUBLE, D(0.00099), " deg"},
+        {fitsb::raw("HIERARCH time_recorded = '2012-11-24T03:38:38'"), KWRT_VALUE, "HIERARCH time_recorded",
+         DT_STRING, S("2012-11-24T03:38:38"), ""},
+        {fitsb::raw("HIERARCH   A  B=T"), KWRT_VALUE, "HIERARCH A  B", DT_BOOL, B(true), ""},
+        {fitsb::raw("HIERARCH ESO DET CHIPS =1"), KWRT_VALUE, "HIERARCH ESO DET CHIPS", DT_INT, I(1), ""},
+        {fitsb::raw("HIERARCH X = 2147483648"), KWRT_VALUE, "HIERARCH X", DT_INT64, L(2147483648), ""},
+        {fitsb::raw("HIERARCH X = (1, .5)"), KWRT_VALUE, "HIERARCH X", DT_COMPLEX_DOUBLE, CD(1.0, 0.5), ""},
+        {fitsb::raw("HIERARCH X = / none"), KWRT_VALUE, "HIERARCH X", DT_UNKNOWN, none, " none"},
+        {fitsb::raw("HIERARCH X = 'a=b' / c=d"), KWRT_VALUE, "HIERARCH X", DT_STRING, S("a=b"), " c=d"},
+        {fitsb::raw("HIERARCH " + std::string(70, 'K') + "="), KWRT_VALUE, "HIERARCH " + std::string(70, 'K'),
+         DT_UNKNOWN, none, ""},
+        {fitsb::raw("HIERARCH= 5"), KWRT_VALUE, "HIERARCH", DT_INT, I(5), ""},
+        // Without an '=' or a keyword before it, a HIERARCH card is commentary.
+        {fitsb::raw("HIERARCH ESO no value here"), KWRT_COMMENTARY, "HIERARCH", DT_UNKNOWN, none, " ESO no value here"},
+        {fitsb::raw("HIERARCH    = 5"), KWRT_COMMENTARY, "HIERARCH", DT_UNKNOWN, none, "    = 5"},
     };
     for (const card_case& c : cases) {
         SCOPED_TRACE("card [" + c.card + "]");
@@ -228,10 +253,20 @@ TEST(CardParser, MalformedCardsAreRejected) {
         {V("ZB", "(1,2"), complex},
         {V("ZB", "(-,1)"), complex},
         {V("ZB", "(1e2,1)"), complex},
-        {V("NOEQ", "5", "  "), format},
+        // A keyword without "= " is commentary only when its name is all
+        // keyword characters and neither column 9 nor 10 holds '='.
         {fitsb::raw("NOEQ    =5"), format},
-        {V("KEY", "5", ": "), format},
+        {fitsb::raw("FILTER   ='x'"), format},
         {fitsb::raw("end"), format},     // only upper-case END ends a header
+        {fitsb::raw("Filter    x"), format},
+        {fitsb::raw("A.B       x"), format},
+        {fitsb::raw("AB CD     x"), format},
+        {fitsb::raw("HIERARCHX = 5"), format},
+        {fitsb::raw("HIERARCH=5"), format},
+        // A HIERARCH keyword's value is read by the same rules.
+        {fitsb::raw("HIERARCH ESO DET CHIPS = 'abc"), eol},
+        {fitsb::raw("HIERARCH ESO DET CHIPS = 1 x"), garbage},
+        {fitsb::raw("HIERARCH ESO DET CHIPS = (1,)"), complex},
         {V("CONTINUE", "'more'", "x "), format},
     };
     for (const auto& [card, message] : cases) {

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/resource.h>
@@ -142,6 +143,34 @@ inline hdu bintable(long long naxis1, long long naxis2, long long pcount,
     hdu h = bintable_header(naxis1, naxis2, pcount, static_cast<long long>(tforms.size()));
     int n = 1;
     for (const std::string& f : tforms) h.string("TFORM" + std::to_string(n++), f);
+    return h;
+}
+
+// Mandatory cards of an ASCII TABLE extension, then TBCOLn and TFORMn of
+// each given column (its first byte in the row, its format).
+inline hdu ascii_table(long long naxis1, long long naxis2,
+                       std::initializer_list<std::pair<long long, std::string>> columns) {
+    hdu h;
+    h.string("XTENSION", "TABLE").integer("BITPIX", 8).integer("NAXIS", 2);
+    h.integer("NAXIS1", naxis1).integer("NAXIS2", naxis2).integer("PCOUNT", 0).integer("GCOUNT", 1);
+    h.integer("TFIELDS", static_cast<long long>(columns.size()));
+    int n = 1;
+    for (const auto& [tbcol, tform] : columns) {
+        h.integer("TBCOL" + std::to_string(n), tbcol).string("TFORM" + std::to_string(n), tform);
+        ++n;
+    }
+    return h;
+}
+
+// Mandatory cards of a conforming extension of type `type`: XTENSION ...
+// NAXISn, PCOUNT, GCOUNT.
+inline hdu extension(const std::string& type, int bitpix, std::initializer_list<long long> dims,
+                     long long pcount = 0, long long gcount = 1) {
+    hdu h;
+    h.string("XTENSION", type).integer("BITPIX", bitpix).integer("NAXIS", static_cast<long long>(dims.size()));
+    int n = 1;
+    for (long long d : dims) h.integer("NAXIS" + std::to_string(n++), d);
+    h.integer("PCOUNT", pcount).integer("GCOUNT", gcount);
     return h;
 }
 

@@ -97,7 +97,7 @@ TEST(HeaderModel, LongStringJoinedOverContinueCards) {
 }
 
 TEST(HeaderModel, EntryOfUnassignedKindAborts) {
-    EXPECT_DEATH({ hdu_entry entry(2); }, "Assertion failed: 0, file .*src/header_model.cpp, line [0-9]+");
+    EXPECT_DEATH({ hdu_entry entry(5); }, "Assertion failed: hdu_type>=0 && hdu_type<hdu_kind_count, file .*src/header_model.cpp, line [0-9]+");
 }
 
 TEST(HeaderModel, EntryCreatesTheHduObjectOfItsKind) {
@@ -187,7 +187,9 @@ TEST(HeaderModel, ExpectKeywordChecksTypeThenNameThenValueType) {
         {V("NAXIS", ""), "NAXIS", DT_INT, "Unexpected keyword value type"},
         {V("BSCALE", "2"), "BSCALE", DT_DOUBLE, "Unexpected keyword value type"},
         {V("NAXIS", "2 x"), "NAXIS", DT_INT, "Garbage chars after value"},
-        {fitsb::raw("NAXIS   2"), "NAXIS", DT_INT, "Bad keyword format"},
+        {fitsb::raw("NAXIS   2"), "NAXIS", DT_INT, "Unexpected comment"},  // a commentary card
+        {fitsb::raw("NAXIS   =2"), "NAXIS", DT_INT, "Bad keyword format"},
+        {fitsb::raw("HIERARCH NAXIS = 2"), "NAXIS", DT_INT, "Unexpected keyword"},
         {V("NAXIS", "2"), "NAXIS", DT_INT, "no error"},
         {V("XTENSION", "''"), "XTENSION", DT_STRING, "no error"},  // a null string is not examined
     };

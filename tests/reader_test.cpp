@@ -213,6 +213,11 @@ TEST(ReaderFraming, FirstCardOfEachBlockDecidesTheHdu) {
     const std::string image = fitsb::image(16, {2}).end().data(4).bytes();
     const std::string table = fitsb::bintable(4, 1, 0, {"J"}).end().data(4).bytes();
     const std::string with_data = fitsb::primary(8, {3}).end().data("abc").bytes();
+    const std::string ascii = fitsb::ascii_table(8, 2, {{1, "I8"}}).end().data("       1       2").bytes();
+    const std::string other = fitsb::extension("HDRLET", 8, {5}, 3, 2).end().data(16).bytes();
+    const std::string image_wide = fitsb::hdu()  // the closing quote in column 21: the same value
+                                       .value("XTENSION", "'IMAGE    '").integer("BITPIX", 8).integer("NAXIS", 0)
+                                       .integer("PCOUNT", 0).integer("GCOUNT", 1).end().bytes();
     struct framing_case {
         const char* name;
         std::string bytes;
@@ -224,6 +229,9 @@ TEST(ReaderFraming, FirstCardOfEachBlockDecidesTheHdu) {
         {"primary only", primary, {velmora::HT_PRIMARY}, "", none},
         {"primary, image and table", primary + image + table,
          {velmora::HT_PRIMARY, velmora::HT_IMAGE, velmora::HT_BINTABLE}, "", none},
+        {"every kind by its XTENSION value", primary + image + ascii + table + other + image_wide,
+         {velmora::HT_PRIMARY, velmora::HT_IMAGE, velmora::HT_TABLE, velmora::HT_BINTABLE, velmora::HT_EXTENSION,
+          velmora::HT_IMAGE}, "", none},
         {"tail under a block ignored", primary + std::string(2879, 'x'), {velmora::HT_PRIMARY}, "", none},
         {"tail after data ignored", with_data + image + std::string(100, '\0'),
          {velmora::HT_PRIMARY, velmora::HT_IMAGE}, "", none},
@@ -242,7 +250,11 @@ TEST(ReaderFraming, FirstCardOfEachBlockDecidesTheHdu) {
         {"extension first", image, {}, "HDU 1, card 1: Extension without primary HDU", 0},
         {"unknown extension first", fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {},
          "HDU 1, card 1: Extension without primary HDU", 0},
-        {"TABLE extension", primary + fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {}, "HDU 2, card 1: Unknown extension", 2880},
+        {"TABLE extension", primary + fitsb::hdu().string("XTENSION", "TABLE").end().bytes(), {},
+         "HDU 2, card 2: Unexpected comment", 2960},
+        {"empty extension type", primary + fitsb::hdu().string("XTENSION", "").end().bytes(), {}, "HDU 2, card 1: Unknown extension", 2880},
+        {"null extension type", primary + fitsb::hdu().value("XTENSION", "''").end().bytes(), {}, "HDU 2, card 1: Unknown extension", 2880},
+        {"extension type not a string", primary + fitsb::hdu().value("XTENSION", "5").end().bytes(), {}, "HDU 2, card 1: Unknown extension", 2880},
         {"IMAGE not blank-filled", primary + fitsb::hdu().value("XTENSION", "'IMAGE'").end().bytes(), {},
          "HDU 2, card 1: Unknown extension", 2880},
         {"no blank after the equals sign", primary + fitsb::hdu().add("XTENSION='IMAGE   '").end().bytes(), {},
