@@ -444,7 +444,15 @@ TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
     for (int i = 0; i < 400; ++i) many.push_back("K" + std::to_string((i * 7) % 350));
     names huge;  // longer than the reader looks ahead for END
     for (int i = 0; i < 15000; ++i) huge.push_back("H" + std::to_string(i % 14000));
-    const std::vector<names> sequence = {a, a, b, a, shorter, longer, b, longer, shorter, a, many, b, many, huge, a, huge};
+    // HIERARCH names longer than eight bytes, alike in their first eight and
+    // their lengths: headers with the same places but other names.
+    const names h1 = {"HIERARCH ESO A", "HIERARCH ESO B", "GAIN", "HIERARCH ESO A"};
+    const names h2 = {"HIERARCH ESO C", "HIERARCH ESO D", "GAIN", "HIERARCH ESO C"};
+    names many_h, many_j;
+    for (int i = 0; i < 300; ++i) many_h.push_back("HIERARCH ESO K" + std::to_string((i * 7) % 250));
+    for (int i = 0; i < 300; ++i) many_j.push_back("HIERARCH ESO J" + std::to_string((i * 7) % 250));
+    const std::vector<names> sequence = {a,    a,    b,  a,  shorter, longer, b,      longer, shorter, a, many, b,
+                                         many, huge, a,  huge, h1,    h2,     h1,     many_h, many_j, many_h};
 
     // Extension n holds `hdu * 100000 + position` in each valued card after its mandatory five.
     constexpr std::size_t mandatory = 5;
@@ -455,6 +463,8 @@ TEST(ReaderReuse, EveryReleasedHeaderIndexesItsOwnRecords) {
         for (std::size_t i = 0; i < cards.size(); ++i) {
             if (cards[i] == "COMMENT" || cards[i] == "HISTORY")
                 h.add(cards[i] + " no value");
+            else if (cards[i].size() > 8)
+                h.add(cards[i] + " = " + std::to_string(n * 100000 + i));
             else
                 h.integer(cards[i], static_cast<long long>(n * 100000 + i));
         }
