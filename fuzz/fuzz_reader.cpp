@@ -140,17 +140,28 @@ void check_loaded(const hdu_entry& entry, read_mode mode, std::uint64_t& total, 
     if (entry.get_hdu_type() == HT_BINTABLE && entry.find_record("PCOUNT")->get_int() != 0) ++lines;
     if (mode == RM_HEADERS_ONLY) return;
     const hdu_data* hdu = entry.get_hdu().get();
-    if (entry.get_hdu_type() == HT_BINTABLE) {
-        const hdu_bintable& table = static_cast<const hdu_bintable&>(*hdu);
-        if (table.data_.size() != table.table_size())
-            finding("main table size differs from NAXIS1 x NAXIS2", std::to_string(table.data_.size()));
-        total += table.data_.size() + table.heap_.size();
-    } else {
-        const hdu_simple_parent& simple = static_cast<const hdu_simple_parent&>(*hdu);
-        if (simple.data_.size() != simple.data_size())
-            finding("data array size differs from the header", std::to_string(simple.data_.size()));
-        total += simple.data_.size();
+    const std::uint64_t size = hdu_kinds[entry.get_hdu_type()].data_size(*hdu);
+    std::uint64_t loaded = 0;
+    switch (entry.get_hdu_type()) {
+        case HT_PRIMARY:
+        case HT_IMAGE:
+            loaded = static_cast<const hdu_simple_parent&>(*hdu).data_.size();
+            break;
+        case HT_TABLE:
+            loaded = static_cast<const hdu_table&>(*hdu).data_.size();
+            break;
+        case HT_BINTABLE:
+            loaded = static_cast<const hdu_bintable&>(*hdu).data_.size();
+            total += static_cast<const hdu_bintable&>(*hdu).heap_.size();
+            break;
+        case HT_EXTENSION:
+            loaded = static_cast<const hdu_extension&>(*hdu).data_.size();
+            break;
+        default:
+            finding("HDU of no kind", std::to_string(entry.get_hdu_type()));
     }
+    if (loaded != size) finding("data size differs from the header", std::to_string(loaded));
+    total += loaded;
 }
 
 // Whatever the file holds, the report holds no control byte but the line

@@ -68,6 +68,20 @@ std::vector<std::pair<std::string, std::string>> files() {
                    no_data() + bintable(128, 2, 0, {"L", "X", "13X", "B", "I", "J", "K", "A", "10A", "E", "D",
                                                     "C", "M", "2M", "1QD(7)", "0J", "8A10"})
                                    .string("TDIM9", "(5,2)").string("TDIM14", "(1,2)").end().data(256).bytes());
+    f.emplace_back("ascii_table",
+                   no_data() + fitsb::ascii_table(24, 2, {{1, "I8"}, {9, "F8.3"}, {17, "A8"}})
+                                   .string("TTYPE1", "ID").string("TNULL1", "*").real("TSCAL2", ".5")
+                                   .end().data("       1   1.500     abc       2  -0.250 xyz    ").bytes());
+    f.emplace_back("conforming_extensions",
+                   no_data() + fitsb::extension("HDRLET", 8, {}).end().bytes() +
+                       fitsb::extension("A3DTABLE", 16, {5, 2}, 3, 2).end().data(52).bytes() +
+                       fitsb::hdu().value("XTENSION", "'IMAGE    '").integer("BITPIX", 8).integer("NAXIS", 1)
+                           .integer("NAXIS1", 3).integer("PCOUNT", 0).integer("GCOUNT", 1).end().data(3).bytes());
+    f.emplace_back("hierarch_and_commentary",
+                   primary(8, {}).add("HIERARCH ESO DET CHIP1 ID = 'ccd1' / id")
+                       .add("HIERARCH ESO ADA ABSROT END  =      0.00099 / deg").add("HIERARCH ESO LONG = 'abc&'")
+                       .add("CONTINUE  'def'").add("HIERARCH no equals sign").add("HIERARCH= 5")
+                       .add("TELESCOP  a keyword without a value").add("DATE-OBS").end().bytes());
     f.emplace_back("bintable_no_columns", no_data() + bintable(4, 2, 0, {}).end().data(8).bytes());
     f.emplace_back("random_groups", primary(-32, {0, 3, 2}).logical("GROUPS", true).integer("PCOUNT", 2)
                                         .integer("GCOUNT", 4).end().data(128).bytes());
@@ -111,7 +125,12 @@ std::vector<std::pair<std::string, std::string>> files() {
     f.emplace_back("padding_cut_short", primary(8, {3}).end().data(3).unpadded().bytes());
     f.emplace_back("two_primaries", no_data() + no_data());
     f.emplace_back("extension_first", image(8, {}).end().bytes());
-    f.emplace_back("unknown_extension", no_data() + fitsb::hdu().add("XTENSION= 'TABLE   '").end().bytes());
+    f.emplace_back("unknown_extension", no_data() + fitsb::hdu().add("XTENSION= 'TABLE'").end().bytes());
+    f.emplace_back("ascii_table_bad_form", no_data() + fitsb::ascii_table(8, 1, {{1, "F8"}}).end().data(8).bytes());
+    f.emplace_back("ascii_table_field_beyond_row",
+                   no_data() + fitsb::ascii_table(8, 1, {{2, "I8"}}).end().data(8).bytes());
+    f.emplace_back("extension_data_cut_short",
+                   no_data() + fitsb::extension("FOREIGN", 32, {1000}).end().data(4000).bytes().substr(0, 4000));
     f.emplace_back("zero_block_after_hdu", no_data() + std::string(2880, '\0'));
     f.emplace_back("image_pcount_1", no_data() + fitsb::hdu().string("XTENSION", "IMAGE").integer("BITPIX", 8)
                                                     .integer("NAXIS", 0).integer("PCOUNT", 1).integer("GCOUNT", 1)
@@ -180,6 +199,11 @@ std::vector<std::pair<std::string, std::string>> cards() {
         {"complex_no_real", card("ZB", "(,1)")},
         {"complex_no_imaginary", card("ZB", "(1.5,  )")},
         {"python_repr", card("LONG", "1.2345678901234567")},
+        {"hierarch", fitsb::raw("HIERARCH ESO DET CHIP1 ID = 'ccd1' / id")},
+        {"hierarch_number", fitsb::raw("HIERARCH ESO ADA ABSROT END  =      0.00099 / deg")},
+        {"hierarch_no_equals", fitsb::raw("HIERARCH ESO no value")},
+        {"commentary_keyword", fitsb::raw("TELESCOP  not a value")},
+        {"indicator_in_column_10", fitsb::raw("FILTER   ='x'")},
         {"near_halfway", card("MID", "1929.49980932295")},
         {"plus_dot", card("SCALE", "+.25E2")},
         {"undefined", card("UNDEF", "")},
