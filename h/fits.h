@@ -4,9 +4,9 @@
 // (HDU) starts at a block boundary with a header of 80-character cards, 36 to
 // a block, closed by an END card; its data follows in whole blocks. This
 // library splits a file into its HDUs, parses every card into a typed
-// keyword record, checks the mandatory keywords of primary, IMAGE and
-// BINTABLE HDUs in the order the FITS standard prescribes, and keeps each
-// HDU's data.
+// keyword record, checks the mandatory keywords of primary, IMAGE, ASCII
+// TABLE, BINTABLE and other conforming extension HDUs in the order the FITS
+// standard prescribes, and keeps each HDU's data.
 //
 // Structural faults in a file are reported as std::logic_error with fixed
 // texts ("Unexpected keyword", "Bad THEAP value in BINTABLE", ...). A file
