@@ -265,23 +265,25 @@ char* format_double(char* out, double value) {
     return lay_out(out, negative, m, count, exponent);
 }
 
-// True when `n` bytes at `p` hold a control byte (below 0x20, or DEL);
-// eight bytes at a time: a byte below 0x20 and a byte equal to 0x7f each
-// leave a high bit in the words below.
-bool has_control_byte(const char* p, std::size_t n) {
+// True when `n` bytes at `p` hold a byte outside printable ASCII (below
+// 0x20, DEL, or 0x80 and above); eight bytes at a time: such a byte leaves
+// a high bit in one of the words below (a byte of 0x80 or more in the word
+// itself; one below 0x20 or equal to 0x7f, among bytes below 0x80, in the
+// words derived from it).
+bool has_unprintable_byte(const char* p, std::size_t n) {
     constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
     std::size_t i = 0;
     for (std::uint64_t w; i + 8 <= n; i += 8) {
         std::memcpy(&w, p + i, 8);
         const std::uint64_t del = w ^ (ones * 0x7f);
-        if ((((w - ones * 0x20) & ~w) | ((del - ones) & ~del)) & highs) return true;
+        if ((w | ((w - ones * 0x20) & ~w) | ((del - ones) & ~del)) & highs) return true;
     }
     for (; i < n; ++i)
-        if (static_cast<unsigned char>(p[i]) < 0x20 || p[i] == 0x7f) return true;
+        if (static_cast<unsigned char>(p[i]) < 0x20 || static_cast<unsigned char>(p[i]) > 0x7e) return true;
     return false;
 }
 
-// Writes `text` at `o` with its control bytes as \xNN; returns the end.
+// Writes `text` at `o` with its unprintable bytes as \xNN; returns the end.
 // Only hostile files come here, so it stays out of the common path.
 [[gnu::cold, gnu::noinline]] char* put_escaped(char* o, const std::string& text) {
     const std::string shown = printable(text);
@@ -289,15 +291,15 @@ bool has_control_byte(const char* p, std::size_t n) {
     return o + shown.size();
 }
 
-// Writes bytes taken from the file at `o` as a line can show them (control
-// bytes as \xNN); returns the end. FITS headers hold only printable ASCII,
-// so a conforming file prints unchanged, while a hostile one can neither
-// split a line nor send the terminal an escape sequence. Needs room for four
-// times the text.
+// Writes bytes taken from the file at `o` as a line can show them (every
+// byte outside printable ASCII as \xNN); returns the end. FITS headers hold
+// only printable ASCII, so a conforming file prints unchanged, while a
+// hostile one can neither split a line nor send the terminal a control
+// sequence, 7-bit or 8-bit (0x9b). Needs room for four times the text.
 char* put_file_text(char* o, const std::string& text) {
     const char* p = text.data();
     const std::size_t n = text.size();
-    if (!has_control_byte(p, n)) {
+    if (!has_unprintable_byte(p, n)) {
         std::memcpy(o, p, n);
         return o + n;
     }

@@ -15,8 +15,8 @@
 // error placed alike to the byte (the tool's one line "tessary: <path>:
 // HDU <n>, card <k>: <message>: <detail>", status 1 and nothing on standard
 // output). The error lies in the HDU being read, its card within that HDU's
-// blocks and the input, and its line holds no control byte. The report holds no control byte but the
-// line feeds, and exactly the lines its HDUs call for. The loaded data may
+// blocks and the input, and its line holds only printable ASCII. The report holds no other byte but
+// the line feeds, and exactly the lines its HDUs call for. The loaded data may
 // never exceed the input's size. A std::logic_error (std::out_of_range
 // included) or a std::ios_base::failure from the reader is an expected
 // outcome, except a std::length_error or an out-of-range error other than
@@ -164,15 +164,15 @@ void check_loaded(const hdu_entry& entry, read_mode mode, std::uint64_t& total, 
     total += loaded;
 }
 
-// Whatever the file holds, the report holds no control byte but the line
+// Whatever the file holds, the report holds only printable ASCII and the line
 // feeds that end its lines, and exactly the lines its HDUs call for.
 void check_report_bytes(const std::string& text, std::uint64_t lines) {
     std::uint64_t ends = 0;
     for (char c : text) {
         if (c == '\n')
             ++ends;
-        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            finding("control byte in the report", text);
+        else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e)
+            finding("byte outside printable ASCII in the report", text);
     }
     if (ends != lines) finding("report line count differs from the HDUs'", std::to_string(ends) + " != " + std::to_string(lines));
 }
@@ -187,14 +187,14 @@ struct verdict {
 // An error of reading `size` bytes after `hdus` HDUs were read: placed
 // where it can be (in the HDU being read, on a card of its header, which
 // starts at a block after the HDUs before it, within the input) and told
-// in one line without control bytes. Returns that line for the path "PATH"
+// in one line of printable ASCII. Returns that line for the path "PATH"
 // and the location's offset and keyword, for comparing readings.
 std::string placed(const std::exception& e, std::size_t size, std::int32_t hdus) {
     const error_location* at = location_of(e);
     if (!at) finding("error without a location", e.what());
     const std::string line = error_line("PATH", e);
     for (char c : line)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) finding("control byte in the error line", line);
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) finding("byte outside printable ASCII in the error line", line);
     if (at->hdu != hdus + 1) finding("error placed in another HDU than the one read", line);
     if (at->offset > size) finding("error placed beyond the input", line + " at " + std::to_string(at->offset));
     if (at->card > 0) {

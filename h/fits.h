@@ -156,7 +156,7 @@ struct error_location {
     std::int32_t card = 0;      // card of that HDU's header, counted from 1; 0: no card is at fault
     std::uint64_t offset = 0;   // input offset of that card; without a card, of the HDU or where the input ended
     std::string keyword;        // the keyword at fault, exactly as on its card; "" when none
-    std::string detail;         // one line a user needs to mend the file, control bytes as \xNN; "" when none
+    std::string detail;         // one line a user needs to mend the file, bytes outside 0x20-0x7E as \xNN; "" when none
 };
 
 struct error_access;
@@ -209,8 +209,8 @@ private:
 // The location an error of this library carries; null for any other error.
 const error_location* location_of(const std::exception& e) noexcept;
 
-// `bytes` as a line can show them: each control byte (0x00-0x1F, 0x7F) as
-// \xNN with two lower-case hex digits, every other byte as it is.
+// `bytes` as a line can show them: each byte outside printable ASCII
+// (0x20-0x7E) as \xNN with two lower-case hex digits, every other as it is.
 std::string printable(const std::string& bytes);
 
 // ---------------------------------------------------------------------------

@@ -53,7 +53,7 @@ std::string printable(const std::string& bytes) {
     shown.reserve(bytes.size());
     for (char c : bytes) {
         const unsigned char b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7f) {
+        if (b < 0x20 || b > 0x7e) {
             const char escaped[4] = {'\\', 'x', hex[b >> 4], hex[b & 15]};
             shown.append(escaped, 4);
         } else {

@@ -98,6 +98,8 @@ TEST(FailurePaths, EveryMessageReachesTheUser) {
          "HDU 2, card 10: Unexpected keyword value type: TSCAL1 = T: a floating value is required", 3600},
         {empty_primary() + two_columns_one_form.bytes(), "HDU 2: Not conforming to the standard: TFORM2 is missing", 2880},
         {primary_with(fitsb::card("ESC\x1b", "'a\nb")), "HDU 1, card 4: EOL in string: ESC\\x1b    = 'a\\x0ab", 240},
+        {primary_with(fitsb::card("HI\x80\xff", "'\x9b" "2J \xc3\xa9")),
+         "HDU 1, card 4: EOL in string: HI\\x80\\xff    = '\\x9b2J \\xc3\\xa9", 240},
         {fitsb::primary(8, {}).bytes(), "HDU 1, card 37: file ends inside a header: no END card before the input ends at byte 2880", 2880},
         {fitsb::primary(8, {10}).end().bytes(), "HDU 1: file ends inside the data: 10 bytes from byte 2880 (to byte 5760 with padding); the input ends at byte 2880", 2880},
     };

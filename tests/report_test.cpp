@@ -141,7 +141,12 @@ TEST(Report, OneLinePerValuedKeywordInItsTypesNotation) {
         {card("CRTAB", "'a\rb\tc'"), "CRTAB[string]=a\\x0db\\x09c"},
         {card("NUL", std::string("'a\0b'", 5)), "NUL[string]=a\\x00b"},
         {card("DEL", "'a\x7f'"), "DEL[string]=a\\x7f"},
-        {card("HIGH", "'caf\xe9\x80'"), "HIGH[string]=caf\xe9\x80"},
+        {card("HIGH", "'caf\xe9\x80'"), "HIGH[string]=caf\\xe9\\x80"},
+        {card("CSI", "'\x9b" "2J'"), "CSI[string]=\\x9b2J"},
+        {card("UTF8", "'Mesure \xc3\xa9t\xc3\xa9'"), "UTF8[string]=Mesure \\xc3\\xa9t\\xc3\\xa9"},
+        {card("DEGREE", "'45\xb0 \xff'"), "DEGREE[string]=45\\xb0 \\xff"},
+        {card("LONGUTF", "'\xc3&'") + "CONTINUE  '\xa9\x9b'", "LONGUTF[string]=\\xc3\\xa9\\x9b"},
+        {card("N\x80\xff", fixed("1")), "N\\x80\\xff[int32]=1"},
         {card("BSLASH", "'C:\\x41\\'"), "BSLASH[string]=C:\\x41\\"},
         {card("CT\x1bL", fixed("1")), "CT\\x1bL[int32]=1"},
     };
