@@ -11,7 +11,10 @@
 // Structural faults in a file are reported as std::logic_error with fixed
 // texts ("Unexpected keyword", "Bad THEAP value in BINTABLE", ...). A file
 // that cannot be opened, or that ends inside a header or inside data, is
-// reported as a std::ios_base::failure (see velmora::read_error). Each
+// reported as a std::ios_base::failure (see velmora::read_error), and so is
+// data to load that one buffer of the build cannot hold ("data too large to
+// hold in memory": over 2 GiB on a 32-bit build; headers-only reading passes
+// over data of any size). Each
 // carries, beside its text, where it arose (see velmora::location_of):
 //
 //   try {

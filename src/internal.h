@@ -299,6 +299,7 @@ private:
     [[noreturn]] void header_not_held() const;
     [[noreturn]] void first_block_not_held() const;
     [[noreturn]] void data_not_held(const extent& whole) const;
+    [[noreturn]] void data_too_large(const extent& whole, std::uint64_t most) const;
     void place_error(located_error& e) const;
     std::size_t cards_to_end();
 

@@ -14,6 +14,7 @@ namespace {
 // Reading failures, in the words the tool prints.
 const char* const ends_in_header = "file ends inside a header";
 const char* const ends_in_data = "file ends inside the data";
+const char* const too_large = "data too large to hold in memory";
 
 // What a stream's data buffers grow by at least.
 constexpr std::size_t stream_step = std::size_t{1} << 16;
@@ -204,6 +205,18 @@ void file_reader::header_not_held() const {
     throw e;
 }
 
+// The data `whole` names is more than one buffer of this build can hold
+// (at most `most` bytes: half the address space of a 32-bit build); it is
+// refused before anything is allocated for it.
+void file_reader::data_too_large(const extent& whole, std::uint64_t most) const {
+    read_error e(too_large);
+    error_access::at_card(e, 0);
+    error_access::at_offset(e, whole.from);
+    error_access::about(e, "", std::to_string(whole.n) + " bytes from byte " + std::to_string(whole.from) +
+                                   "; this build holds at most " + std::to_string(most) + " bytes in one buffer");
+    throw e;
+}
+
 // The input does not hold the data `whole` names: its bytes from where they
 // start, with the rest of the block they end in.
 void file_reader::data_not_held(const extent& whole) const {
@@ -371,6 +384,7 @@ void file_reader::load_data(std::vector<char>& buffer, std::uint64_t n) {
         pass_bytes(n);
         return;
     }
+    if (n > buffer.max_size()) data_too_large(data_extent(n), buffer.max_size());
     // A sized input's buffer is allocated whole: the input holds the bytes.
     // A stream's grows with what has arrived, so that a size the header only
     // claims is never allocated; where it ends, the whole is named.
