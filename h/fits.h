@@ -285,6 +285,9 @@ public:
         return complex_double_value_;
     }
 
+    // The record's members. A record is used again for later cards: reset()
+    // in src/reuse.cpp must return every member below to its initial value,
+    // so a member added here is added there too.
     std::int32_t type_ = KWRT_NONE;         // record type (KWRT_*)
     std::int32_t dt_ = DT_UNKNOWN;          // data type of the value (DT_*)
     std::string name_;                      // columns 1-8 up to the first blank; "HIERARCH " and the keyword of a HIERARCH card

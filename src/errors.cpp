@@ -98,6 +98,8 @@ std::string record_text(const keyword_record& kr) {
         for (char c : kr.string_value_) text += c == '\'' ? "''" : std::string(1, c);
         return text + '\'';
     }
+    // Every value type a card can hold has its case; an element type, or a
+    // type added without one here, is a fault of the library.
     switch (kr.dt_) {
         case DT_BOOL: return text + (kr.bool_value_ ? "T" : "F");
         case DT_INT: return text + std::to_string(kr.int_value_);
@@ -106,10 +108,15 @@ std::string record_text(const keyword_record& kr) {
         case DT_COMPLEX_INT:
             return text + "(" + std::to_string(kr.complex_int_value_.first) + ", " +
                    std::to_string(kr.complex_int_value_.second) + ")";
-        default:
+        case DT_COMPLEX_DOUBLE:
             return text + "(" + double_text(kr.complex_double_value_.first) + ", " +
                    double_text(kr.complex_double_value_.second) + ")";
+        case DT_UNKNOWN: case DT_STRING:  // told above
+        case DT_BYTE: case DT_INT16: case DT_FLOAT:  // element types only
+            break;
     }
+    VELMORA_ASSERT(!"a value type a card holds");
+    return text;
 }
 
 }  // namespace velmora

@@ -95,14 +95,17 @@ bool integer_beyond_64_bits(const keyword_record& kr) {
 // What a keyword of type `dt` must hold, in the user's words, when `kr` holds
 // something else.
 const char* type_wanted(std::int32_t dt, const keyword_record& kr) {
+    // The types a keyword is required to have; any other is a fault of the caller.
     switch (dt) {
         case DT_BOOL: return "a logical value is required";
         case DT_INT:
             return kr.dt_ == DT_INT64 || integer_beyond_64_bits(kr) ? "a 32-bit integer is required"
                                                                      : "an integer is required";
         case DT_DOUBLE: return "a floating value is required";
-        default: return "a string is required";
+        case DT_STRING: return "a string is required";
     }
+    VELMORA_ASSERT(!"a type a keyword is required to have");
+    return "";
 }
 
 }  // namespace

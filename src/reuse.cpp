@@ -10,7 +10,8 @@ namespace velmora {
 namespace {
 
 // Puts a record used before back into the unclassified state, keeping the
-// storage of its strings.
+// storage of its strings: every member of keyword_record to its initial
+// value.
 void reset(keyword_record& kr) {
     kr.type_ = KWRT_NONE;
     kr.dt_ = DT_UNKNOWN;

@@ -3,6 +3,7 @@
 #include "fits.h"
 #include "fits_builder.h"
 #include "reading.h"
+#include "internal.h"
 
 #include <gtest/gtest.h>
 
@@ -104,10 +105,21 @@ TEST(HeaderModel, EntryCreatesTheHduObjectOfItsKind) {
     const struct {
         std::int32_t hdu_type;
         std::int32_t kind_code;
-    } cases[] = {{HT_PRIMARY, 0}, {HT_IMAGE, 2}, {HT_BINTABLE, 1}};
+        const char* xtension;
+        const char* title;
+    } cases[] = {{HT_PRIMARY, 0, "", "Primary"},
+                 {HT_IMAGE, 2, "IMAGE", "Image"},
+                 {HT_TABLE, 3, "TABLE", "Table"},
+                 {HT_BINTABLE, 1, "BINTABLE", "BinTable"},
+                 {HT_EXTENSION, 4, "", "Extension"}};
+    static_assert(sizeof(cases) / sizeof(cases[0]) == hdu_kind_count, "one row per kind");
     for (const auto& c : cases) {
         SCOPED_TRACE("kind " + std::to_string(c.hdu_type));
+        EXPECT_EQ(hdu_kinds[c.hdu_type].code, c.hdu_type);
+        EXPECT_STREQ(hdu_kinds[c.hdu_type].xtension, c.xtension);
+        EXPECT_STREQ(hdu_kinds[c.hdu_type].title, c.title);
         hdu_entry entry(c.hdu_type);
+        EXPECT_EQ(hdu_kinds[c.hdu_type].data_size(*entry.get_hdu()), 0u);
         EXPECT_EQ(entry.get_hdu_type(), c.hdu_type);
         EXPECT_TRUE(entry.krs_.empty());
         EXPECT_TRUE(entry.krs_map_.empty());
@@ -271,21 +283,36 @@ TEST(HeaderModel, CopiedEntrySharesTheHduObject) {
 }
 
 TEST(HeaderModel, DataTypeNamesAndElementSizes) {
+    // An error's detail shows a record K of each type a card can hold
+    // (nullptr: an element type only).
     const struct {
         std::int32_t dt;
         const char* name;
         std::uint32_t size;
-    } cases[] = {{DT_UNKNOWN, "unknown", 0},     {DT_BOOL, "logical", 1},
-                 {DT_BYTE, "byte", 1},           {DT_INT16, "int16", 2},
-                 {DT_INT, "int32", 4},           {DT_INT64, "int64", 8},
-                 {DT_FLOAT, "float", 4},         {DT_DOUBLE, "double", 8},
-                 {DT_STRING, "string", 1},       {DT_COMPLEX_INT, "complex int", 8},
-                 {DT_COMPLEX_DOUBLE, "complex double", 16}};
+        const char* detail;
+    } cases[] = {{DT_UNKNOWN, "unknown", 0, "K without a value"},
+                 {DT_BOOL, "logical", 1, "K = F"},
+                 {DT_BYTE, "byte", 1, nullptr},
+                 {DT_INT16, "int16", 2, nullptr},
+                 {DT_INT, "int32", 4, "K = 0"},
+                 {DT_INT64, "int64", 8, "K = 0"},
+                 {DT_FLOAT, "float", 4, nullptr},
+                 {DT_DOUBLE, "double", 8, "K = 0.0"},
+                 {DT_STRING, "string", 1, "K = ''"},
+                 {DT_COMPLEX_INT, "complex int", 8, "K = (0, 0)"},
+                 {DT_COMPLEX_DOUBLE, "complex double", 16, "K = (0.0, 0.0)"}};
     static_assert(sizeof(cases) / sizeof(cases[0]) == data_type_count, "one row per data type");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_STREQ(data_type_name[c.dt], c.name);
         EXPECT_EQ(data_type_size[c.dt], c.size);
+        if (!c.detail) continue;
+        keyword_record kr;
+        kr.type_ = KWRT_VALUE;
+        kr.name_ = "K";
+        kr.dt_ = c.dt;
+        kr.is_null_ = c.dt == DT_UNKNOWN;
+        EXPECT_EQ(record_text(kr), c.detail);
     }
 }
 
