@@ -33,7 +33,7 @@ namespace {
 // The character at `pos` of a column keyword value; a value that ends first
 // is the standard out-of-range error.
 char char_at(const std::string& text, std::size_t pos) {
-    if (pos >= text.size()) throw format_range_error("invalid string position");
+    if (pos >= text.size()) fail_position();
     return text[pos];
 }
 

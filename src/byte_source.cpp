@@ -23,13 +23,6 @@ constexpr std::size_t look_ahead_chunk = 16 * block_size;
 // The text of a failed system call, or of an I/O error when none is known.
 std::string reason(int err) { return std::generic_category().message(err != 0 ? err : EIO); }
 
-// The input cannot be opened or read: an error of no HDU.
-[[noreturn]] void cannot(const std::string& text) {
-    read_error e(text);
-    error_access::at_no_hdu(e);
-    throw e;
-}
-
 // ---------------------------------------------------------------------------
 // Memory
 // ---------------------------------------------------------------------------
@@ -173,7 +166,7 @@ private:
         errno = 0;
         in_->read(dest, static_cast<std::streamsize>(n));
         const std::size_t got = static_cast<std::size_t>(in_->gcount());
-        if (in_->bad()) cannot("cannot read file: " + reason(errno));
+        if (in_->bad()) cannot_read("cannot read file: " + reason(errno));
         if (got < n) {
             ended_ = true;
             if (sized_) in_->clear();  // a file is still seeked to peek
@@ -255,7 +248,7 @@ private:
         in_->seekg(static_cast<std::streamoff>(position_ + offset));
         in_->read(dest, static_cast<std::streamsize>(n));
         const std::size_t got = static_cast<std::size_t>(in_->gcount());
-        if (in_->bad()) cannot("cannot read file: " + reason(errno));
+        if (in_->bad()) cannot_read("cannot read file: " + reason(errno));
         in_->clear();
         in_->seekg(static_cast<std::streamoff>(resume));
         return got;
@@ -277,16 +270,16 @@ private:
 std::unique_ptr<byte_source> byte_source::open(const std::string& path) {
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
-    if (ec) cannot("cannot open file: " + ec.message());
-    if (std::filesystem::is_directory(status)) cannot("cannot read file: " + reason(EISDIR));
+    if (ec) cannot_read("cannot open file: " + ec.message());
+    if (std::filesystem::is_directory(status)) cannot_read("cannot read file: " + reason(EISDIR));
     const bool regular = std::filesystem::is_regular_file(status);
     errno = 0;
     auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (!file->is_open()) cannot("cannot open file: " + reason(errno));
+    if (!file->is_open()) cannot_read("cannot open file: " + reason(errno));
     std::uint64_t size = 0;
     if (regular) {
         size = std::filesystem::file_size(path, ec);
-        if (ec) cannot("cannot read file: " + ec.message());
+        if (ec) cannot_read("cannot read file: " + ec.message());
     }
     return std::make_unique<stream_source>(std::move(file), regular, size);
 }
@@ -299,7 +292,7 @@ std::unique_ptr<byte_source> byte_source::in_memory(memory_input bytes) {
 std::unique_ptr<byte_source> byte_source::from_stream(std::istream& in) {
     // A stream that failed before it is read (an ifstream that could not be
     // opened) is no empty input; one at its end is.
-    if (in.fail() && !in.eof()) cannot("cannot read file: the stream failed before it was read");
+    if (in.fail() && !in.eof()) cannot_read("cannot read file: the stream failed before it was read");
     return std::make_unique<stream_source>(in);
 }
 

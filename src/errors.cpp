@@ -1,10 +1,14 @@
-// velmora::fits - errors: the failed precondition, located errors and
-// their texts, the helpers that raise them, and a record as a detail shows it.
+// velmora::fits - errors: the failed precondition, located errors, the rule
+// by which an error is placed in the input, a record as a detail shows it,
+// and every helper that raises an error.
 #include "internal.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 
 namespace velmora {
 
@@ -13,6 +17,10 @@ void assertion_failed(const char* expr, const char* file, int line) {
     std::fflush(stderr);
     std::abort();
 }
+
+// ---------------------------------------------------------------------------
+// Located errors
+// ---------------------------------------------------------------------------
 
 located_error::~located_error() = default;
 
@@ -47,6 +55,53 @@ const error_location* location_of(const std::exception& e) noexcept {
     return located ? &located->where() : nullptr;
 }
 
+// ---------------------------------------------------------------------------
+// Where an error arose
+// ---------------------------------------------------------------------------
+//
+// An error says which HDU, which card of its header and which input offset
+// it is about, and which keyword, with a detail for the user. They are
+// written in two steps, and the first writer of each wins:
+//
+// 1. The helper below that raises the error writes what only it knows: a
+//    keyword looked up after END names its own card (name_record); data the
+//    input does not hold names no card and the offset where the input ended
+//    or the data starts; a missing keyword names no card; a card's value
+//    refused names its keyword and the record as text. A card parser error
+//    writes nothing: the card is the one just read.
+// 2. The reader catches every error of the HDU it is reading, once, and
+//    places it (place_in_hdu): it writes the HDU's number, and the card just
+//    read with its offset where step 1 named no card (a card named in step
+//    1 gets its offset from it). Where no detail was written, the text of
+//    the card just read becomes the detail.
+//
+// An error of no HDU (the input cannot be opened or read) is complete when
+// raised (cannot_read) and never placed. So a helper that knows better than
+// the reader says so first, and the reader never overwrites it.
+
+void place_in_hdu(located_error& e, std::int32_t hdu, std::int32_t cards_read, std::uint64_t hdu_start,
+                  const char* last_card) {
+    const bool card_known = error_access::card_known(e);
+    const std::int32_t card = card_known ? e.where().card : cards_read;
+    const std::uint64_t offset = hdu_start + card_size * static_cast<std::uint64_t>(card > 0 ? card - 1 : 0);
+    if (!card_known && card > 0 && e.where().detail.empty() && last_card) {
+        // The card's text, without the blanks and zero bytes that end it.
+        std::size_t length = card_size;
+        while (length > 0 && (last_card[length - 1] == ' ' || last_card[length - 1] == '\0')) --length;
+        std::size_t name = 0;
+        while (name < 8 && last_card[name] != ' ') ++name;
+        const bool zeros = std::memchr(last_card + length, '\0', card_size - length) != nullptr;
+        error_access::about(e, std::string(last_card, name), length != 0 ? printable(std::string(last_card, length))
+                                                             : zeros     ? "a card of blanks and zero bytes"
+                                                                         : "a blank card");
+    }
+    error_access::place(e, hdu, card, offset);
+}
+
+// ---------------------------------------------------------------------------
+// What a detail shows
+// ---------------------------------------------------------------------------
+
 std::string printable(const std::string& bytes) {
     static const char hex[] = "0123456789abcdef";
     std::string shown;
@@ -63,15 +118,6 @@ std::string printable(const std::string& bytes) {
     return shown;
 }
 
-[[noreturn]] void fail(const char* message) { throw format_error(message); }
-
-// A fault of the keyword `keyword`, with what the user is told about it.
-[[noreturn]] void fail_about(const std::string& keyword, const std::string& detail, const char* message) {
-    format_error e(message);
-    error_access::about(e, keyword, printable(detail));
-    throw e;
-}
-
 namespace {
 
 // A double as the user wrote it, near enough: 15 significant digits, and a
@@ -83,6 +129,29 @@ std::string double_text(double value) {
     std::string shown(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15).ptr);
     if (shown.find_first_of(".eni") == std::string::npos) shown += ".0";
     return shown;
+}
+
+// True when `kr` holds an integer written beyond 64 bits (read as the
+// nearest double).
+bool integer_beyond_64_bits(const keyword_record& kr) {
+    return kr.dt_ == DT_DOUBLE && std::floor(kr.double_value_) == kr.double_value_ &&
+           std::fabs(kr.double_value_) >= 9223372036854775808.0;
+}
+
+// What a keyword of type `dt` must hold, in the user's words, when `kr` holds
+// something else.
+const char* type_wanted(std::int32_t dt, const keyword_record& kr) {
+    // The types a keyword is required to have; any other is a fault of the caller.
+    switch (dt) {
+        case DT_BOOL: return "a logical value is required";
+        case DT_INT:
+            return kr.dt_ == DT_INT64 || integer_beyond_64_bits(kr) ? "a 32-bit integer is required"
+                                                                     : "an integer is required";
+        case DT_DOUBLE: return "a floating value is required";
+        case DT_STRING: return "a string is required";
+    }
+    VELMORA_ASSERT(!"a type a keyword is required to have");
+    return "";
 }
 
 }  // namespace
@@ -117,6 +186,115 @@ std::string record_text(const keyword_record& kr) {
     }
     VELMORA_ASSERT(!"a value type a card holds");
     return text;
+}
+
+// ---------------------------------------------------------------------------
+// Raising errors
+// ---------------------------------------------------------------------------
+
+[[noreturn]] void fail(const char* message) { throw format_error(message); }
+
+[[noreturn]] void fail_about(const std::string& keyword, const std::string& detail, const char* message) {
+    format_error e(message);
+    error_access::about(e, keyword, printable(detail));
+    throw e;
+}
+
+[[noreturn]] void fail_position() { throw format_range_error("invalid string position"); }
+
+[[noreturn]] void cannot_read(const std::string& text) {
+    read_error e(text);
+    error_access::at_no_hdu(e);
+    throw e;
+}
+
+[[noreturn]] void refuse(const keyword_record& kr, const char* message) {
+    fail_about(kr.name_, record_text(kr), message);
+}
+
+// A commentary card where a valued keyword must stand, another keyword, or
+// the keyword with a value of another type.
+[[noreturn]] void refuse_mandatory(const keyword_record& kr, const std::string& name, std::int32_t dt) {
+    if (kr.type_ != KWRT_VALUE) {
+        const std::string found = kr.name_.empty() ? std::string("a blank keyword") : kr.name_;
+        fail_about(kr.name_, found + " where " + name + " is required", "Unexpected comment");
+    }
+    if (kr.name_ != name) fail_about(kr.name_, kr.name_ + " where " + name + " is required", "Unexpected keyword");
+    fail_about(kr.name_, record_text(kr) + ": " + type_wanted(dt, kr), "Unexpected keyword value type");
+}
+
+void about_record(located_error& e, const keyword_record& kr) {
+    error_access::about(e, kr.name_, printable(record_text(kr)));
+}
+
+void name_record(located_error& e, const hdu_entry& entry, hdu_entry::position pos, const std::string& detail) {
+    error_access::about(e, pos->name_, printable(detail));
+    error_access::at_card(e, static_cast<std::int32_t>(pos - entry.krs_.begin()) + 1);
+}
+
+[[noreturn]] void refuse_at(const hdu_entry& entry, hdu_entry::position pos, const char* message) {
+    format_error e(message);
+    name_record(e, entry, pos, record_text(*pos));
+    throw e;
+}
+
+[[noreturn]] void refuse_type_at(const hdu_entry& entry, hdu_entry::position pos, std::int32_t dt) {
+    format_error e("Unexpected keyword value type");
+    name_record(e, entry, pos, record_text(*pos) + ": " + type_wanted(dt, *pos));
+    throw e;
+}
+
+[[noreturn]] void keyword_missing(const std::string& name) {
+    format_error e("Not conforming to the standard");
+    error_access::about(e, name, printable(name) + " is missing");
+    error_access::at_card(e, 0);
+    throw e;
+}
+
+namespace {
+
+// Reading failures, in the words the tool prints.
+const char* const ends_in_header = "file ends inside a header";
+const char* const ends_in_data = "file ends inside the data";
+
+}  // namespace
+
+[[noreturn]] void input_ends_before_first_block(std::uint64_t end) {
+    read_error e(ends_in_header);
+    error_access::at_card(e, 1);
+    error_access::about(e, "", "the input ends at byte " + std::to_string(end) + ", inside the first block");
+    throw e;
+}
+
+[[noreturn]] void input_ends_in_header(std::int32_t next_card, std::uint64_t end) {
+    read_error e(ends_in_header);
+    error_access::at_card(e, next_card);
+    error_access::about(e, "", "no END card before the input ends at byte " + std::to_string(end));
+    throw e;
+}
+
+[[noreturn]] void input_ends_in_data(std::uint64_t from, std::uint64_t n, std::uint64_t to, std::uint64_t end) {
+    read_error e(ends_in_data);
+    error_access::at_card(e, 0);
+    error_access::at_offset(e, end);
+    // A size of 2^64 bytes or more is held saturated, and said so.
+    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+    std::string need = n == most ? "2^64 or more bytes" : std::to_string(n) + " bytes";
+    need += " from byte " + std::to_string(from);
+    if (to != most) need += " (to byte " + std::to_string(to) + " with padding)";
+    error_access::about(e, "", need + "; the input ends at byte " + std::to_string(end));
+    throw e;
+}
+
+// Refused before anything is allocated for it: half the address space of a
+// 32-bit build is the most one buffer there holds.
+[[noreturn]] void data_too_large(std::uint64_t from, std::uint64_t n, std::uint64_t most) {
+    read_error e("data too large to hold in memory");
+    error_access::at_card(e, 0);
+    error_access::at_offset(e, from);
+    error_access::about(e, "", std::to_string(n) + " bytes from byte " + std::to_string(from) + "; this build holds at most " +
+                                   std::to_string(most) + " bytes in one buffer");
+    throw e;
 }
 
 }  // namespace velmora

@@ -2,7 +2,6 @@
 // their name index, and the checks that require a keyword of a type.
 #include "internal.h"
 
-#include <cmath>
 #include <memory>
 #include <string>
 
@@ -83,60 +82,10 @@ void hdu_entry::long_string(position pos, std::string& value) const {
     }
 }
 
-namespace {
-
-// True when `kr` holds an integer written beyond 64 bits (read as the
-// nearest double).
-bool integer_beyond_64_bits(const keyword_record& kr) {
-    return kr.dt_ == DT_DOUBLE && std::floor(kr.double_value_) == kr.double_value_ &&
-           std::fabs(kr.double_value_) >= 9223372036854775808.0;
-}
-
-// What a keyword of type `dt` must hold, in the user's words, when `kr` holds
-// something else.
-const char* type_wanted(std::int32_t dt, const keyword_record& kr) {
-    // The types a keyword is required to have; any other is a fault of the caller.
-    switch (dt) {
-        case DT_BOOL: return "a logical value is required";
-        case DT_INT:
-            return kr.dt_ == DT_INT64 || integer_beyond_64_bits(kr) ? "a 32-bit integer is required"
-                                                                     : "an integer is required";
-        case DT_DOUBLE: return "a floating value is required";
-        case DT_STRING: return "a string is required";
-    }
-    VELMORA_ASSERT(!"a type a keyword is required to have");
-    return "";
-}
-
-}  // namespace
-
-// The value of the mandatory keyword just read is refused.
-[[noreturn]] void refuse(const keyword_record& kr, const char* message) {
-    fail_about(kr.name_, record_text(kr), message);
-}
-
 void expect_keyword(const hdu_entry& entry, const std::string& card, const std::string& name,
                     std::int32_t dt, keyword_record& kr) {
     kr.parse(entry, card);
-    if (kr.type_ != KWRT_VALUE) {
-        const std::string found = kr.name_.empty() ? std::string("a blank keyword") : kr.name_;
-        fail_about(kr.name_, found + " where " + name + " is required", "Unexpected comment");
-    }
-    if (kr.name_ != name) fail_about(kr.name_, kr.name_ + " where " + name + " is required", "Unexpected keyword");
-    if (kr.dt_ != dt) fail_about(kr.name_, record_text(kr) + ": " + type_wanted(dt, kr), "Unexpected keyword value type");
-}
-
-// An error about the record at `pos`, found after END: its card is named.
-void name_record(located_error& e, const hdu_entry& entry, hdu_entry::position pos, const std::string& detail) {
-    error_access::about(e, pos->name_, printable(detail));
-    error_access::at_card(e, static_cast<std::int32_t>(pos - entry.krs_.begin()) + 1);
-}
-
-// The value of the keyword at `pos`, found after END, is refused.
-[[noreturn]] void refuse_at(const hdu_entry& entry, hdu_entry::position pos, const char* message) {
-    format_error e(message);
-    name_record(e, entry, pos, record_text(*pos));
-    throw e;
+    if (kr.type_ != KWRT_VALUE || kr.name_ != name || kr.dt_ != dt) refuse_mandatory(kr, name, dt);
 }
 
 hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name, std::int32_t dt,
@@ -144,16 +93,9 @@ hdu_entry::position find_keyword(const hdu_entry& entry, const std::string& name
     hdu_entry::position pos = entry.find_record(name);
     if (pos == entry.krs_.end()) {
         if (!required) return pos;
-        format_error e("Not conforming to the standard");
-        error_access::about(e, name, printable(name) + " is missing");
-        error_access::at_card(e, 0);
-        throw e;
+        keyword_missing(name);
     }
-    if (pos->get_dt() != dt) {
-        format_error e("Unexpected keyword value type");
-        name_record(e, entry, pos, record_text(*pos) + ": " + type_wanted(dt, *pos));
-        throw e;
-    }
+    if (pos->get_dt() != dt) refuse_type_at(entry, pos, dt);
     return pos;
 }
 

@@ -26,7 +26,7 @@ void read_array_keywords(file_reader& in, hdu_entry& entry, std::int32_t& data_t
     try {
         data_type = bitpix_to_dt(bitpix.get_int());
     } catch (located_error& e) {
-        error_access::about(e, bitpix.name_, printable(record_text(bitpix)));
+        about_record(e, bitpix);
         throw;
     }
 

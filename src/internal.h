@@ -60,6 +60,13 @@ bool read_decimal(const std::string& text, std::size_t& pos, std::int32_t& value
 // Errors
 // ---------------------------------------------------------------------------
 
+// Every error the library raises, and where it says it arose, is made in
+// src/errors.cpp; the rule of placement is written there in full. In
+// short: the helper that raises an error sets what it knows (a card after
+// END, an offset in the data, the keyword and the detail); the reader then
+// places every error of an HDU once, filling in the HDU and, where nothing
+// set them, the card just read and its offset. The first writer wins.
+
 // How the library fills in where its errors arose (located_error keeps
 // these to itself).
 struct error_access {
@@ -81,20 +88,53 @@ struct error_access {
     static void at_no_hdu(located_error& e) { e.placed_ = true; }
 };
 
+// Places an error of HDU `hdu` (counted from 1) whose header starts at
+// input offset `hdu_start`, `cards_read` of its cards read so far; `last_card`
+// is the card just read (null when none is in the block).
+void place_in_hdu(located_error& e, std::int32_t hdu, std::int32_t cards_read, std::uint64_t hdu_start,
+                  const char* last_card);
+
+// "NAME = value" of a valued record, the value as a card would hold it.
+std::string record_text(const keyword_record& kr);
+
 // A structural fault with a fixed text.
 [[noreturn]] void fail(const char* message);
 // A fault of the keyword `keyword`, with what the user is told about it
 // (escaped here).
 [[noreturn]] void fail_about(const std::string& keyword, const std::string& detail, const char* message);
+// A column format that ends before a character it must hold: the standard
+// text "invalid string position".
+[[noreturn]] void fail_position();
+// The input cannot be opened or read (`text` says why): an error of no HDU.
+[[noreturn]] void cannot_read(const std::string& text);
+
 // The value of the keyword of the record `kr`, just read, is refused.
 [[noreturn]] void refuse(const keyword_record& kr, const char* message);
-// "NAME = value" of a valued record, the value as a card would hold it.
-std::string record_text(const keyword_record& kr);
-
+// The record `kr`, just read in a mandatory keyword's place, is not the
+// valued keyword `name` of type `dt`.
+[[noreturn]] void refuse_mandatory(const keyword_record& kr, const std::string& name, std::int32_t dt);
+// Adds the record `kr`, just read, to an error about its value.
+void about_record(located_error& e, const keyword_record& kr);
 // An error about the record at `pos`, found after END: its card is named.
 void name_record(located_error& e, const hdu_entry& entry, hdu_entry::position pos, const std::string& detail);
 // The value of the keyword at `pos`, found after END, is refused.
 [[noreturn]] void refuse_at(const hdu_entry& entry, hdu_entry::position pos, const char* message);
+// The keyword at `pos`, found after END, is not of type `dt`.
+[[noreturn]] void refuse_type_at(const hdu_entry& entry, hdu_entry::position pos, std::int32_t dt);
+// The required keyword `name` is missing: no card is named.
+[[noreturn]] void keyword_missing(const std::string& name);
+
+// The input, `end` bytes long, ends before the first HDU's first block.
+[[noreturn]] void input_ends_before_first_block(std::uint64_t end);
+// The input, `end` bytes long, ends before card `next_card` of a header.
+[[noreturn]] void input_ends_in_header(std::int32_t next_card, std::uint64_t end);
+// The input, `end` bytes long, ends before the `n` data bytes from input
+// offset `from` (to `to` with padding; the largest 64-bit value: beyond it).
+[[noreturn]] void input_ends_in_data(std::uint64_t from, std::uint64_t n, std::uint64_t to, std::uint64_t end);
+// The `n` data bytes from input offset `from` are more than one buffer of
+// this build can hold (at most `most`).
+[[noreturn]] void data_too_large(std::uint64_t from, std::uint64_t n, std::uint64_t most);
+
 // Runs `parse` on the value of the keyword at `pos`; an error it raises
 // names that keyword's card.
 template <typename Parse>
@@ -299,7 +339,6 @@ private:
     [[noreturn]] void header_not_held() const;
     [[noreturn]] void first_block_not_held() const;
     [[noreturn]] void data_not_held(const extent& whole) const;
-    [[noreturn]] void data_too_large(const extent& whole, std::uint64_t most) const;
     void place_error(located_error& e) const;
     std::size_t cards_to_end();
 

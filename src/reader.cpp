@@ -4,17 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <string>
 
 namespace velmora {
 
 namespace {
 
-// Reading failures, in the words the tool prints.
-const char* const ends_in_header = "file ends inside a header";
-const char* const ends_in_data = "file ends inside the data";
-const char* const too_large = "data too large to hold in memory";
 
 // What a stream's data buffers grow by at least.
 constexpr std::size_t stream_step = std::size_t{1} << 16;
@@ -102,26 +97,9 @@ void file_reader::read_hdus(fits_file& file, const fits_file::hdu_callback& on_h
         for (keyword_record& kr : entry.krs_) kr.owner_ = &entry;
 }
 
-// An error of the HDU being read: its number, and where no card is named
-// yet, the card just read, with that card's text when nothing better was
-// said. A card is found from the start of its HDU.
+// An error of the HDU being read is placed by the rule in errors.cpp.
 void file_reader::place_error(located_error& e) const {
-    const bool card_known = error_access::card_known(e);
-    const std::int32_t card = card_known ? e.where().card : cards_read_;
-    const std::uint64_t offset = hdu_start_ + card_size * static_cast<std::uint64_t>(card > 0 ? card - 1 : 0);
-    if (!card_known && card > 0 && e.where().detail.empty() && block_pos_ >= card_size) {
-        // The card's text, without the blanks and zero bytes that end it.
-        const char* text = block_ + block_pos_ - card_size;
-        std::size_t length = card_size;
-        while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
-        std::size_t name = 0;
-        while (name < 8 && text[name] != ' ') ++name;
-        const bool zeros = std::memchr(text + length, '\0', card_size - length) != nullptr;
-        error_access::about(e, std::string(text, name), length != 0 ? printable(std::string(text, length))
-                                         : zeros    ? "a card of blanks and zero bytes"
-                                                    : "a blank card");
-    }
-    error_access::place(e, hdus_read_ + 1, card, offset);
+    place_in_hdu(e, hdus_read_ + 1, cards_read_, hdu_start_, block_pos_ >= card_size ? block_ + block_pos_ - card_size : nullptr);
 }
 
 // Loads the block where the next HDU's first card is due; false when fewer
@@ -144,12 +122,7 @@ bool file_reader::next_hdu_block() {
 
 // The input ends before the first HDU's first block is whole: it holds no
 // HDU, so it is no FITS file (an empty file, a short text).
-void file_reader::first_block_not_held() const {
-    read_error e(ends_in_header);
-    error_access::at_card(e, 1);
-    error_access::about(e, "", "the input ends at byte " + std::to_string(source_->end_offset()) + ", inside the first block");
-    throw e;
-}
+void file_reader::first_block_not_held() const { input_ends_before_first_block(source_->end_offset()); }
 
 std::int32_t file_reader::kind_from_first_card(const std::string& first_card) const {
     if (first_card.compare(0, 7, "SIMPLE ") == 0) {
@@ -198,38 +171,11 @@ bool file_reader::load_block() {
 std::uint64_t file_reader::reading_position() const { return source_->position() - (block_size - block_pos_); }
 
 // The input ends before the next card of the header.
-void file_reader::header_not_held() const {
-    read_error e(ends_in_header);
-    error_access::at_card(e, cards_read_ + 1);
-    error_access::about(e, "", "no END card before the input ends at byte " + std::to_string(source_->end_offset()));
-    throw e;
-}
+void file_reader::header_not_held() const { input_ends_in_header(cards_read_ + 1, source_->end_offset()); }
 
-// The data `whole` names is more than one buffer of this build can hold
-// (at most `most` bytes: half the address space of a 32-bit build); it is
-// refused before anything is allocated for it.
-void file_reader::data_too_large(const extent& whole, std::uint64_t most) const {
-    read_error e(too_large);
-    error_access::at_card(e, 0);
-    error_access::at_offset(e, whole.from);
-    error_access::about(e, "", std::to_string(whole.n) + " bytes from byte " + std::to_string(whole.from) +
-                                   "; this build holds at most " + std::to_string(most) + " bytes in one buffer");
-    throw e;
-}
-
-// The input does not hold the data `whole` names: its bytes from where they
-// start, with the rest of the block they end in.
+// The input does not hold the data `whole` names.
 void file_reader::data_not_held(const extent& whole) const {
-    read_error e(ends_in_data);
-    error_access::at_card(e, 0);
-    error_access::at_offset(e, source_->end_offset());
-    // A size of 2^64 bytes or more is held saturated, and said so.
-    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-    std::string need = whole.n == most ? "2^64 or more bytes" : std::to_string(whole.n) + " bytes";
-    need += " from byte " + std::to_string(whole.from);
-    if (whole.to != most) need += " (to byte " + std::to_string(whole.to) + " with padding)";
-    error_access::about(e, "", need + "; the input ends at byte " + std::to_string(source_->end_offset()));
-    throw e;
+    input_ends_in_data(whole.from, whole.n, whole.to, source_->end_offset());
 }
 
 void file_reader::read_card(std::string& card) {
@@ -384,7 +330,13 @@ void file_reader::load_data(std::vector<char>& buffer, std::uint64_t n) {
         pass_bytes(n);
         return;
     }
-    if (n > buffer.max_size()) data_too_large(data_extent(n), buffer.max_size());
+    if (n > buffer.max_size()) {
+        // A sized input was proved to hold the data above; a stream proves it
+        // by passing over it, so that the same bytes get the same verdict.
+        const std::uint64_t from = reading_position();
+        if (!source_->sized()) pass_bytes(n);
+        data_too_large(from, n, buffer.max_size());
+    }
     // A sized input's buffer is allocated whole: the input holds the bytes.
     // A stream's grows with what has arrived, so that a size the header only
     // claims is never allocated; where it ends, the whole is named.
