@@ -26,11 +26,11 @@
 #include <string>
 #include <utility>
 
-#define main tessary_main
-#include "../app/tessary.cpp"
-#undef main
+#include "report.h"
 
 namespace {
+
+using namespace velmora;
 
 // The integer whose sign and digits start at `text`, as the listing must
 // show it: no '+', no leading zeros, no "-0".
@@ -156,10 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (kr.type_ == KWRT_VALUE && found == entry.krs_.end()) finding("valued keyword missing from the name index");
     if (kr.type_ != KWRT_VALUE && found != entry.krs_.end()) finding("commentary card in the name index");
 
-    report.clear();
-    list_keywords(entry);
+    tessary::report_text report;
+    tessary::list_keywords(report, entry);
     const std::string text = report.text();
-    report.clear();
     if (kr.type_ == KWRT_VALUE ? text.empty() || text.back() != '\n' : !text.empty())
         finding("listing line missing or unexpected");
     // A double is the value the C library ("C" locale) reads from the card's

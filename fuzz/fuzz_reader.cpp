@@ -45,11 +45,12 @@
 #include <thread>
 #include <utility>
 
-#define main tessary_main
-#include "../app/tessary.cpp"
-#undef main
+#include "report.h"
 
 namespace {
+
+using namespace velmora;
+using tessary::error_line;
 
 // The in-memory file every input is written to, and the one that takes the
 // tool's standard output.
@@ -113,11 +114,10 @@ int run_tool(const std::string& path, std::string& out, std::string& err) {
     std::fflush(stdout);
     int saved_out = ::dup(1);
     ::dup2(outfd, 1);
-    report.clear();
     std::string arg0 = "tessary";
     std::string arg1 = path;
     char* argv[] = {&arg0[0], &arg1[0], nullptr};
-    int status = tessary_main(2, argv);
+    int status = tessary::run(2, argv);
     std::fflush(stdout);
     ::dup2(saved_out, 1);
     ::close(saved_out);
@@ -214,13 +214,13 @@ verdict read_input(Make make, std::size_t size, read_mode mode, keep_mode keep) 
     verdict v;
     std::uint64_t total = 0, lines = 0;
     std::int32_t hdus = 0;
-    report.clear();
+    tessary::report_text report;
     try {
         auto on_hdu = [&](const hdu_entry& entry) {
             ++hdus;
             if (keep == KM_RELEASE_HDUS) {
                 check_loaded(entry, mode, total, lines);
-                report_hdu(entry);
+                tessary::report_hdu(report, entry);
             }
         };
         std::unique_ptr<fits_file> file = make(mode, on_hdu, keep);
@@ -228,7 +228,7 @@ verdict read_input(Make make, std::size_t size, read_mode mode, keep_mode keep) 
         for (const hdu_entry& entry : file->hdus_) check_loaded(entry, mode, total, lines);
         captured_err.str(std::string());
         std::streambuf* saved_err = std::cerr.rdbuf(&captured_err);
-        report_file(*file);
+        for (const hdu_entry& entry : file->hdus_) tessary::report_hdu(report, entry);
         std::cerr.rdbuf(saved_err);
         if (!captured_err.str().empty()) finding("report wrote to standard error", captured_err.str());
         v.report = report.text();
@@ -249,7 +249,6 @@ verdict read_input(Make make, std::size_t size, read_mode mode, keep_mode keep) 
         if (v.read) throw;
         v.message = placed(e, size, hdus);
     }
-    report.clear();
     if (total > size) finding("more data loaded than the input holds", std::to_string(total));
     return v;
 }

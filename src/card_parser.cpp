@@ -1,6 +1,7 @@
 // velmora::fits - the card parser: one 80-character card into a keyword
 // record, numbers read exactly, and a record's value as a card shows it.
 #include "internal.h"
+#include "number_text.h"
 
 #include <cfloat>
 #include <charconv>
@@ -45,11 +46,6 @@ template <std::size_t N>
 bool is_word(const std::string& name, const char (&word)[N]) {
     return name.size() == N - 1 && std::memcmp(name.data(), word, N - 1) == 0;
 }
-
-// Powers of ten that a double holds exactly.
-constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The value of the eight decimal digits at `p`: on a little-endian machine
 // in three multiplications, the digits taken as one word.

@@ -2,8 +2,8 @@
 // by which an error is placed in the input, a record as a detail shows it,
 // and every helper that raises an error.
 #include "internal.h"
+#include "number_text.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -99,34 +99,17 @@ void place_in_hdu(located_error& e, std::int32_t hdu, std::int32_t cards_read, s
 }
 
 // ---------------------------------------------------------------------------
-// What a detail shows
+// What a detail shows (its bytes escaped by printable(), src/escaping.cpp)
 // ---------------------------------------------------------------------------
-
-std::string printable(const std::string& bytes) {
-    static const char hex[] = "0123456789abcdef";
-    std::string shown;
-    shown.reserve(bytes.size());
-    for (char c : bytes) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b > 0x7e) {
-            const char escaped[4] = {'\\', 'x', hex[b >> 4], hex[b & 15]};
-            shown.append(escaped, 4);
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
 
 namespace {
 
-// A double as the user wrote it, near enough: 15 significant digits, and a
-// decimal point where they would show none (10.0, not 10). std::to_chars
-// writes them as printf's %.15g does in the "C" locale, whatever locale the
-// program has set.
+// A double as the user wrote it, near enough: in the report's notation (15
+// significant digits), and a decimal point where it shows none (10.0, not
+// 10).
 std::string double_text(double value) {
     char text[32];
-    std::string shown(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15).ptr);
+    std::string shown(text, write_double(text, value));
     if (shown.find_first_of(".eni") == std::string::npos) shown += ".0";
     return shown;
 }

@@ -1,0 +1,55 @@
+// tessary - the report's text: chunks that grow without copying, and the
+// writes that send them out.
+#include "report_text.h"
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+namespace tessary {
+
+bool report_text::write(std::FILE* out, bool by_line) const {
+        for (const chunk& c : chunks_) {
+            std::size_t begin = 0;
+            for (std::size_t end : c.ends) {
+                if (by_line || end == c.ends.back()) {
+                    if (std::fwrite(c.bytes.get() + begin, 1, end - begin, out) != end - begin) return false;
+                    begin = end;
+                }
+            }
+        }
+        return true;
+    }
+
+std::string report_text::text() const {
+        std::string all;
+        for (const chunk& c : chunks_) all.append(c.bytes.get(), c.ends.empty() ? 0 : c.ends.back());
+        return all;
+    }
+
+void report_text::clear() {
+        chunks_.clear();
+        used_ = capacity_ = line_start_ = 0;
+    }
+
+void report_text::make_room(std::size_t n) {
+        const std::size_t partial = used_ - line_start_;
+        std::size_t size = chunks_.empty() ? first_chunk : std::min(2 * capacity_, last_chunk);
+        size = std::max(size, partial + n);
+        chunk next{std::unique_ptr<char[]>(new char[size]), {}};
+        if (partial != 0) std::memcpy(next.bytes.get(), chunks_.back().bytes.get() + line_start_, partial);
+        chunks_.push_back(std::move(next));
+        used_ = partial;
+        capacity_ = size;
+        line_start_ = 0;
+    }
+
+bool output_is_terminal() {
+#if defined(__unix__) || defined(__APPLE__)
+    return ::isatty(STDOUT_FILENO) != 0;
+#else
+    return true;
+#endif
+}
+
+}  // namespace tessary
