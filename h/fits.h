@@ -301,7 +301,7 @@ public:
     std::pair<std::int32_t, std::int32_t> complex_int_value_{0, 0};  // value for DT_COMPLEX_INT
     std::pair<double, double> complex_double_value_{0.0, 0.0};       // value for DT_COMPLEX_DOUBLE
     const hdu_entry* owner_ = nullptr;      // the entry the card was parsed for (not owned)
-    std::int32_t index_ = 0;                // records of that entry when the card was parsed
+    std::int32_t index_ = 0;                // the record's position among that entry's records
 
 private:
     void parse_hierarch(const std::string& card);

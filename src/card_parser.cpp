@@ -1,5 +1,6 @@
 // velmora::fits - the card parser: one 80-character card into a keyword
-// record, numbers read exactly, and a record's value as a card shows it.
+// record (commentary and HIERARCH cards included), and numbers read exactly
+// in every locale and on every target.
 #include "internal.h"
 #include "number_text.h"
 
