@@ -109,19 +109,8 @@ std::uint64_t hdu_bintable::table_size() const {
 
 void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::string& first_card) {
     file_reader& in = file_reader::of(file);
-    in.begin_records(entry);
-    keyword_record& xtension = record_at(entry, 0);
-    expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
-    if (xtension.is_null() || xtension.get_string() != "BINTABLE") refuse(xtension, "Not conforming to the standard");
-
-    struct mandatory {
-        const char* name;
-        bool (*valid)(std::int32_t);
-        const char* message;
-        std::int32_t* kept;
-    };
     std::int32_t tfields = 0;
-    const mandatory cards[] = {
+    read_table_keywords(in, entry, first_card, "BINTABLE", {
         {"BITPIX", [](std::int32_t v) { return v == 8; }, "Not conforming to the standard", nullptr},
         {"NAXIS", [](std::int32_t v) { return v == 2; }, "Bintable HDU: bad NAXIS", nullptr},
         {"NAXIS1", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &naxis1_},
@@ -129,12 +118,7 @@ void hdu_bintable::read_header(fits_file& file, hdu_entry& entry, const std::str
         {"PCOUNT", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &pcount_},
         {"GCOUNT", [](std::int32_t v) { return v == 1; }, "Not conforming to the standard", nullptr},
         {"TFIELDS", [](std::int32_t v) { return v >= 0; }, "Not conforming to the standard", &tfields},
-    };
-    for (const mandatory& m : cards) {
-        const keyword_record& kr = in.read_mandatory(entry, m.name);
-        if (!m.valid(kr.get_int())) refuse(kr, m.message);
-        if (m.kept) *m.kept = kr.get_int();
-    }
+    });
 
     in.read_free_cards(entry);
     read_columns(entry, tfields);

@@ -122,6 +122,19 @@ void column_real(const hdu_entry& entry, const std::string& name, double& value)
         value = pos->get_double();
 }
 
+void read_table_keywords(file_reader& in, hdu_entry& entry, const std::string& first_card, const char* type,
+                         std::initializer_list<mandatory_count> counts) {
+    in.begin_records(entry);
+    keyword_record& xtension = record_at(entry, 0);
+    expect_keyword(entry, first_card, "XTENSION", DT_STRING, xtension);
+    if (xtension.is_null() || xtension.get_string() != type) refuse(xtension, "Not conforming to the standard");
+    for (const mandatory_count& m : counts) {
+        const keyword_record& kr = in.read_mandatory(entry, m.name);
+        if (!m.valid(kr.get_int())) refuse(kr, m.message);
+        if (m.kept) *m.kept = kr.get_int();
+    }
+}
+
 // The integer value of an optional keyword, `absent` when missing; a value
 // of another type is "Unexpected keyword value type", and a negative one
 // is refused with `negative`.

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <map>
 #include <memory>
@@ -162,6 +163,21 @@ void column_real(const hdu_entry& entry, const std::string& name, double& value)
 // NAXIS", "... bad dimension"): the array keywords of primary, IMAGE and
 // other conforming extensions alike.
 void read_array_keywords(file_reader& in, hdu_entry& entry, std::int32_t& data_type, std::vector<std::int32_t>& dims);
+
+// A mandatory integer keyword of a table's header: its name, the test its
+// value must pass, the message when it does not, and where the value is
+// kept (null: nowhere).
+struct mandatory_count {
+    const char* name;
+    bool (*valid)(std::int32_t);
+    const char* message;
+    std::int32_t* kept;
+};
+
+// Reads a table's first card, which must be XTENSION = `type`, and then its
+// mandatory integer keywords `counts`, each at its place, in order.
+void read_table_keywords(file_reader& in, hdu_entry& entry, const std::string& first_card, const char* type,
+                         std::initializer_list<mandatory_count> counts);
 
 // The integer value of an optional keyword, `absent` when missing; a value
 // of another type is "Unexpected keyword value type", and a negative one is

@@ -126,6 +126,16 @@ number_texts random_texts(std::size_t n) {
     return t;
 }
 
+// A double every finite bit pattern of which is equally likely.
+double any_finite_double(std::mt19937_64& rng) {
+    double value;
+    do {
+        const std::uint64_t bits = rng();
+        std::memcpy(&value, &bits, sizeof value);
+    } while (!std::isfinite(value));
+    return value;
+}
+
 // The shortest text that reads back as `value` (as Python's repr and other
 // writers print doubles), in scientific notation when `scientific`.
 std::string shortest(double value, bool scientific) {
@@ -142,14 +152,7 @@ number_texts aimed_texts(std::size_t n) {
     number_texts t;
     std::mt19937_64 rng(2880);
     auto pick = [&](std::uint64_t k) { return static_cast<std::size_t>(rng() % k); };
-    auto any_double = [&] {
-        double value;
-        do {
-            const std::uint64_t bits = rng();
-            std::memcpy(&value, &bits, sizeof value);
-        } while (!std::isfinite(value));
-        return value;
-    };
+    auto any_double = [&] { return any_finite_double(rng); };
     char text[96];
     for (std::size_t i = 0; i < n; ++i) {
         switch (i % 5) {
@@ -292,14 +295,7 @@ double random_double(std::mt19937_64& rng) {
                                 std::to_string(static_cast<int>(rng() % 80) - 40);
         return std::strtod(tie.c_str(), nullptr);
     }
-    if (rng() % 2 == 0) {
-        double value;
-        do {
-            const std::uint64_t bits = rng();
-            std::memcpy(&value, &bits, sizeof value);
-        } while (!std::isfinite(value));
-        return value;
-    }
+    if (rng() % 2 == 0) return any_finite_double(rng);
     return expected_reading(random_number(rng)).value;
 }
 
