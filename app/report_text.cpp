@@ -2,7 +2,13 @@
 // writes that send them out.
 #include "report_text.h"
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#elif defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
 #endif
 
@@ -44,8 +50,13 @@ void report_text::make_room(std::size_t n) {
         line_start_ = 0;
     }
 
+// Platform section: a POSIX terminal, a Windows console (a file, a pipe or
+// NUL is none).
 bool output_is_terminal() {
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(_WIN32)
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+#elif defined(__unix__) || defined(__APPLE__)
     return ::isatty(STDOUT_FILENO) != 0;
 #else
     return true;

@@ -656,7 +656,9 @@ public:
     // Receives each HDU as soon as it has been read and checked.
     using hdu_callback = std::function<void(const hdu_entry&)>;
 
-    // Opens `path`, reads every HDU and closes the file.
+    // Opens `path`, reads every HDU and closes the file. On Windows the path
+    // is UTF-8 (a std::filesystem::path p gives it as p.u8string()); elsewhere
+    // its bytes are the file's name as they stand.
     explicit fits_file(const std::string& path, read_mode mode = RM_LOAD_DATA);
     // As above, handing every HDU to `on_hdu` once it has been read; with
     // KM_RELEASE_HDUS each HDU is released after the call instead of kept,

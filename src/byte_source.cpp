@@ -267,7 +267,15 @@ private:
 
 }  // namespace
 
-std::unique_ptr<byte_source> byte_source::open(const std::string& path) {
+std::unique_ptr<byte_source> byte_source::open(const std::string& path_text) {
+    // Platform section: a path is UTF-8 on Windows (opened through the
+    // wide-character calls, so that any name the file system holds opens),
+    // the bytes as given elsewhere.
+#if defined(_WIN32)
+    const std::filesystem::path path = std::filesystem::u8path(path_text);
+#else
+    const std::string& path = path_text;
+#endif
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
     if (ec) cannot_read("cannot open file: " + ec.message());
