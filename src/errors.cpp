@@ -13,7 +13,9 @@
 namespace velmora {
 
 void assertion_failed(const char* expr, const char* file, int line) {
-    std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", expr, file, line);
+    const std::string report =
+        std::string("Assertion failed: ") + expr + ", file " + file + ", line " + std::to_string(line) + "\n";
+    std::fputs(report.c_str(), stderr);
     std::fflush(stderr);
     std::abort();
 }
