@@ -2,6 +2,8 @@
 // writes that send them out.
 #include "report_text.h"
 
+#include <algorithm>
+
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX

@@ -3,7 +3,6 @@
 #ifndef TESSARY_REPORT_TEXT_H
 #define TESSARY_REPORT_TEXT_H
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
