@@ -20,17 +20,17 @@ namespace tessary {
 using namespace velmora;
 
 int run(int argc, char* argv[]) {
+#if defined(_WIN32)
+    // Platform section: the report, the usage and messages are the same
+    // bytes on every platform, each line ending in LF alone.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     if (argc < 2) {
         std::cout << "Usage: tessary <FITS-file>" << std::endl;
         return 4;
     }
     const std::string path = argv[1];
-#if defined(_WIN32)
-    // Platform section: the report and messages are the same bytes on every
-    // platform, each line ending in LF alone.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-#endif
     // The report's standard output is unbuffered: each write below goes out
     // whole, as though flushed after it.
     std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -18,10 +19,22 @@
 #include <utility>
 #include <vector>
 
+// Platform section: temporary files and child processes are made through
+// the system's own calls (see temp_file and run below).
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <psapi.h>
+#else
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fitsb {
 
@@ -181,19 +194,43 @@ inline std::string pattern(std::size_t n) {
     return s;
 }
 
+// A path as the library takes it (UTF-8 on Windows, bytes elsewhere), as
+// the standard library's file calls take it.
+inline std::filesystem::path native(const std::string& path) { return std::filesystem::u8path(path); }
+
+// The size of the regular file at `path`; nothing for anything else (a
+// device, a pipe, a directory, no file at all).
+inline bool regular_size(const std::string& path, std::uintmax_t& size) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(native(path), ec)) return false;
+    size = std::filesystem::file_size(native(path), ec);
+    return !ec;
+}
+
 // A file on disk holding `contents`, removed when the object goes.
 class temp_file {
 public:
     explicit temp_file(const std::string& contents) {
+#if defined(_WIN32)
+        wchar_t name[MAX_PATH + 1];
+        const std::wstring dir = std::filesystem::temp_directory_path().wstring();
+        if (::GetTempFileNameW(dir.c_str(), L"tes", 0, name) == 0)
+            throw std::runtime_error("cannot create a temporary file");
+        path_ = std::filesystem::path(name).u8string();
+#else
         char name[] = "/tmp/tessary-test-XXXXXX";
         int fd = ::mkstemp(name);
         if (fd < 0) throw std::runtime_error("cannot create a temporary file");
         ::close(fd);
         path_ = name;
-        std::ofstream out(path_, std::ios::binary);
+#endif
+        std::ofstream out(native(path_), std::ios::binary);
         out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
     }
-    ~temp_file() { std::remove(path_.c_str()); }
+    ~temp_file() {
+        std::error_code ec;
+        std::filesystem::remove(native(path_), ec);
+    }
     temp_file(const temp_file&) = delete;
     temp_file& operator=(const temp_file&) = delete;
     const std::string& path() const { return path_; }
@@ -204,7 +241,7 @@ private:
 
 // Reads a whole file.
 inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(native(path), std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
@@ -218,11 +255,75 @@ struct run_result {
     long peak_kib = 0;  // peak resident memory of the program
 };
 
+#if defined(_WIN32)
+// One argument of a Windows command line, quoted as the C runtime's parser
+// reads it back: backslashes are literal except before a quote.
+inline std::wstring quoted_argument(const std::string& arg) {
+    const std::wstring wide = native(arg).wstring();
+    std::wstring q = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : wide) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        q += c;
+    }
+    q.append(2 * backslashes, L'\\');
+    return q + L"\"";
+}
+
+// Runs `program` with `args`, its standard output and error written to the
+// files `out` and `err`; its standard input is the null device.
+inline run_result run_redirected(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& out, const std::string& err) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    auto open = [&](const std::string& path, DWORD access, DWORD creation) {
+        return ::CreateFileW(native(path).wstring().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE in_h = open("NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out_h = open(out, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err_h = open(err, GENERIC_WRITE, CREATE_ALWAYS);
+    std::wstring line = quoted_argument(program);
+    for (const std::string& a : args) line += L" " + quoted_argument(a);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = in_h;
+    start.hStdOutput = out_h;
+    start.hStdError = err_h;
+    PROCESS_INFORMATION child{};
+    run_result r;
+    if (::CreateProcessW(native(program).wstring().c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                         nullptr, &start, &child)) {
+        ::WaitForSingleObject(child.hProcess, INFINITE);
+        DWORD code = 0;
+        ::GetExitCodeProcess(child.hProcess, &code);
+        r.status = static_cast<int>(code);
+        PROCESS_MEMORY_COUNTERS memory{};
+        if (::GetProcessMemoryInfo(child.hProcess, &memory, sizeof memory))
+            r.peak_kib = static_cast<long>(memory.PeakWorkingSetSize / 1024);
+        ::CloseHandle(child.hThread);
+        ::CloseHandle(child.hProcess);
+    }
+    for (HANDLE h : {in_h, out_h, err_h}) ::CloseHandle(h);
+    return r;
+}
+#endif
+
 // Runs `program` with `args` (no shell), capturing both output streams.
-// With `piped` given, standard input is a pipe fed with that file by cat.
+// With `piped` given, standard input is a pipe fed with that file by cat
+// (not on Windows, where the tool reads no standard input).
 inline run_result run(const std::string& program, const std::vector<std::string>& args,
                       const std::string* piped = nullptr) {
     temp_file out(""), err("");
+#if defined(_WIN32)
+    if (piped) throw std::logic_error("no piped input on Windows");
+    run_result r = run_redirected(program, args, out.path(), err.path());
+#else
     pid_t pid = ::fork();
     if (pid == 0) {
         int fds[2];
@@ -248,6 +349,7 @@ inline run_result run(const std::string& program, const std::vector<std::string>
     run_result r;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     r.peak_kib = usage.ru_maxrss;
+#endif
     r.out = slurp(out.path());
     r.err = slurp(err.path());
     return r;
@@ -276,7 +378,7 @@ std::string formatted(double value);
 std::string shown(const std::string& text);
 
 // Runs the built tessary on one path; the report of the kept HDUs must be the
-// same. A regular file of up to 3 GiB is also
+// same. Except on Windows, a regular file of up to 3 GiB is also
 // read through a pipe (as /dev/stdin), which must give the same output,
 // message and status; the peak memory is the larger of the two runs. (Larger
 // sparse files would pour many seconds of zeros through the pipe.)
@@ -286,8 +388,9 @@ inline run_result tessary(const std::string& path) {
     EXPECT_EQ(kept.out, file.out) << "HDUs kept: " << path;
     EXPECT_EQ(kept.err, file.err) << "HDUs kept: " << path;
     EXPECT_EQ(kept.status, file.status) << "HDUs kept: " << path;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t{3} << 30)) return file;
+#if !defined(_WIN32)
+    std::uintmax_t size = 0;
+    if (!regular_size(path, size) || size > (std::uintmax_t{3} << 30)) return file;
     run_result piped = run(TESSARY_BINARY, {"/dev/stdin"}, &path);
     std::string err = piped.err;
     if (err.compare(0, 20, "tessary: /dev/stdin:") == 0) err = "tessary: " + path + ":" + err.substr(20);
@@ -295,6 +398,7 @@ inline run_result tessary(const std::string& path) {
     EXPECT_EQ(err, file.err) << "through a pipe: " << path;
     EXPECT_EQ(piped.status, file.status) << "through a pipe: " << path;
     file.peak_kib = std::max(file.peak_kib, piped.peak_kib);
+#endif
     return file;
 }
 #endif

@@ -8,11 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <ios>
 #include <map>
@@ -416,10 +415,10 @@ TEST(ReaderBuffer, BlockOperationsAfterReadingFindTheInputEnded) {
 TEST(ReaderFraming, UnopenablePathIsAReadError) {
     fitsb::temp_file f("");
     const std::string dir = f.path() + ".d";
-    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(fitsb::native(dir)));
     outcome missing = read_both("/nonexistent-dir/missing.fits");
     outcome directory = read_both(dir);
-    ::rmdir(dir.c_str());
+    std::filesystem::remove(fitsb::native(dir));
     EXPECT_EQ(missing.error, "cannot open file: No such file or directory");
     EXPECT_TRUE(missing.stream_failure);
     EXPECT_EQ(directory.error, "cannot read file: Is a directory");

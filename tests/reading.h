@@ -16,6 +16,14 @@
 
 namespace fitsb {
 
+// The inputs a fits_file reads the same bytes from. On Windows no pipe has a
+// path the library opens, so the pipe is left out there.
+enum class source { file, pipe, memory, stream };
+#if defined(_WIN32)
+constexpr source every_source[] = {source::file, source::memory, source::stream};
+#else
+constexpr source every_source[] = {source::file, source::pipe, source::memory, source::stream};
+
 // `bytes` offered as a stream: the read end of a pipe fed by cat, named by
 // its /proc/self/fd path. Read once.
 class piped_input {
@@ -33,10 +41,8 @@ private:
     temp_file file_;
     std::FILE* pipe_;
 };
+#endif
 
-// The inputs a fits_file reads the same bytes from.
-enum class source { file, pipe, memory, stream };
-constexpr source every_source[] = {source::file, source::pipe, source::memory, source::stream};
 inline const char* source_name(source s) {
     return s == source::file ? "file" : s == source::pipe ? "pipe" : s == source::memory ? "memory" : "istream";
 }
@@ -52,8 +58,12 @@ inline std::unique_ptr<velmora::fits_file> read_from(source s, const std::string
             return std::make_unique<velmora::fits_file>(f.path(), mode, on_hdu, keep);
         }
         case source::pipe: {
+#if defined(_WIN32)
+            throw std::logic_error("no pipe source on Windows");
+#else
             piped_input pipe(bytes);
             return std::make_unique<velmora::fits_file>(pipe.path(), mode, on_hdu, keep);
+#endif
         }
         case source::memory:
             return std::make_unique<velmora::fits_file>(velmora::memory_input{bytes.data(), bytes.size()}, mode,

@@ -206,9 +206,9 @@ TEST(SimpleData, SizesBeyond32Bits) {
     const std::uint64_t blocks = (size + fitsb::block - 1) / fitsb::block;
     const std::string header = array_hdu(false, 16, {65536, 65536}).end().bytes();
     fitsb::temp_file f(header);
-    std::filesystem::resize_file(f.path(), header.size() + blocks * fitsb::block);  // 64-bit sizes on any build
+    std::filesystem::resize_file(fitsb::native(f.path()), header.size() + blocks * fitsb::block);  // 64-bit sizes on any build
     {
-        std::ofstream out(f.path(), std::ios::binary | std::ios::app);
+        std::ofstream out(fitsb::native(f.path()), std::ios::binary | std::ios::app);
         out << marker;
     }
     auto file = read(f.path(), velmora::RM_HEADERS_ONLY);

@@ -52,8 +52,8 @@ run_result kept_report(const std::string& path) {
     });
     // The same bytes from memory (HDUs kept) and from an istream (data
     // loaded, HDUs released) give the same report, message and status.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t{64} << 20)) return kept;
+    std::uintmax_t size = 0;
+    if (!regular_size(path, size) || size > (std::uintmax_t{64} << 20)) return kept;
     const std::string bytes = slurp(path);
     run_result memory = compose(path, [&](tessary::report_text& out) {
         fits_file file(memory_input{bytes.data(), bytes.size()}, RM_HEADERS_ONLY);
