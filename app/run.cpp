@@ -54,14 +54,14 @@ int run(int argc, char* argv[]) {
         read_file = new fits_file(path, RM_HEADERS_ONLY, [&](const hdu_entry& entry) { report_hdu(report, entry); },
                                   KM_RELEASE_HDUS);
     } catch (const std::exception& e) {
-        std::cerr << error_line(path, e) << std::endl;
+        write_message(error_line(path, e));
         return 1;
     }
 
     // A report that could not be written (a full disk, a closed output) is a
     // failure, not a listing.
     if (!report.write(stdout, output_is_terminal())) {
-        std::cerr << "tessary: " << path << ": cannot write the report: " << std::strerror(errno) << std::endl;
+        write_message("tessary: " + path + ": cannot write the report: " + std::strerror(errno));
         return 1;
     }
     return 0;
