@@ -306,7 +306,9 @@ TEST(FailurePaths, HugeClaimsCostNoMemory) {
         } else {
             EXPECT_EQ(r.status, 0) << r.err;
         }
-        EXPECT_LT(r.peak_kib - baseline, 8 * 1024) << (c.message ? c.message : "listed");
+        if (baseline >= 0) {  // measured
+            EXPECT_LT(r.peak_kib - baseline, 8 * 1024) << (c.message ? c.message : "listed");
+        }
     }
 }
 
@@ -327,7 +329,9 @@ TEST(FailurePaths, MemoryDoesNotGrowWithTheData) {
         std::filesystem::resize_file(f.path(), c.header.size() + (c.data + 2879) / 2880 * 2880);
         fitsb::run_result r = fitsb::tessary(f.path());
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_LT(r.peak_kib - baseline, 4 * 1024);
+        if (baseline >= 0) {  // measured
+            EXPECT_LT(r.peak_kib - baseline, 4 * 1024);
+        }
     }
 }
 

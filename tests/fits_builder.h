@@ -29,7 +29,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#include <psapi.h>
 #else
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -252,7 +251,7 @@ struct run_result {
     std::string out;  // standard output
     std::string err;  // standard error
     int status = -1;  // exit status, or 128 + signal number
-    long peak_kib = 0;  // peak resident memory of the program
+    long peak_kib = -1;  // peak resident memory of the program; -1: not measured (Windows)
 };
 
 #if defined(_WIN32)
@@ -303,11 +302,10 @@ inline run_result run_redirected(const std::string& program, const std::vector<s
         DWORD code = 0;
         ::GetExitCodeProcess(child.hProcess, &code);
         r.status = static_cast<int>(code);
-        PROCESS_MEMORY_COUNTERS memory{};
-        if (::GetProcessMemoryInfo(child.hProcess, &memory, sizeof memory))
-            r.peak_kib = static_cast<long>(memory.PeakWorkingSetSize / 1024);
         ::CloseHandle(child.hThread);
         ::CloseHandle(child.hProcess);
+    } else {
+        r.err = "cannot start " + program + ": system error " + std::to_string(::GetLastError());
     }
     for (HANDLE h : {in_h, out_h, err_h}) ::CloseHandle(h);
     return r;
@@ -351,7 +349,7 @@ inline run_result run(const std::string& program, const std::vector<std::string>
     r.peak_kib = usage.ru_maxrss;
 #endif
     r.out = slurp(out.path());
-    r.err = slurp(err.path());
+    r.err += slurp(err.path());
     return r;
 }
 
