@@ -3,6 +3,7 @@
 #include "report_text.h"
 
 #include <algorithm>
+#include <iostream>
 #include <string>
 
 #if defined(_WIN32)
@@ -69,11 +70,11 @@ bool output_is_terminal() {
 // Platform section: a Windows console shows text it is given as UTF-16, and
 // bytes in its own code page, in which a UTF-8 path would not read as typed.
 void write_message(const std::string& line) {
-    const std::string text = line + "\n";
 #if defined(_WIN32)
     DWORD mode = 0;
     const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (GetConsoleMode(err, &mode) != 0) {
+        const std::string text = line + "\n";
         const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
         std::wstring wide(static_cast<std::size_t>(n), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
@@ -81,8 +82,7 @@ void write_message(const std::string& line) {
         if (n > 0 && WriteConsoleW(err, wide.data(), static_cast<DWORD>(n), &written, nullptr) != 0) return;
     }
 #endif
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+    std::cerr << line << std::endl;
 }
 
 }  // namespace tessary

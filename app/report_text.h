@@ -70,7 +70,7 @@ private:
 // lines come; elsewhere the report goes out in large blocks.
 bool output_is_terminal();
 
-// Writes one line of a message, its newline added, to standard error; to a
+// Writes one line of a message, its newline added, to std::cerr; to a
 // Windows console as the text it stands for, so that a path shows as typed.
 void write_message(const std::string& line);
 
