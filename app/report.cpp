@@ -169,7 +169,6 @@ void report_hdu(report_text& out, const hdu_entry& entry) {
     write_line(out);
 }
 
-
 std::string error_line(const std::string& path, const std::exception& e) {
     std::string line = "tessary: " + path + ": ";
     const error_location* at = location_of(e);

@@ -1,5 +1,5 @@
-// tessary - the report: what the tool prints for each HDU of a file, and
-// the line that reports a failure.
+// tessary - the report: what the tool prints for each HDU of a file, the
+// line that reports a failure, and the whole tool over them (run.cpp).
 #ifndef TESSARY_REPORT_H
 #define TESSARY_REPORT_H
 

@@ -10,7 +10,6 @@ namespace velmora {
 
 namespace {
 
-
 // What a stream's data buffers grow by at least.
 constexpr std::size_t stream_step = std::size_t{1} << 16;
 // How far ahead cards_to_end looks for an END card (364 blocks).
